@@ -1,0 +1,16 @@
+// The XML-RPC call that carries a compare or merge, and the judgement of its reply.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+struct CompareOptions;
+
+/// "&", "<" and ">" as XML entities; every other byte unchanged.
+std::string xml_escape(std::string_view text);
+
+/// The method call text for a validated record.
+std::string build_request(const CompareOptions& options);
+
+/// True when the 20-character window at the first "<boolean>" holds a "1".
+bool reply_succeeded(std::string reply);

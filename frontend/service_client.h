@@ -1,0 +1,52 @@
+// The front end's side of the relay service: find it, start it, and exchange one request.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <istream>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "platform/path_style.h"
+
+/// The connect loop's schedule. The pause is injectable so that tests never sleep.
+struct connect_schedule {
+    int attempts = 13;
+    std::uint32_t wait_timeout_ms = 10000;
+    unsigned pause_seconds = 10;
+    std::function<void(unsigned seconds)> pause;  // default: libquentnt's sleep
+};
+
+/// Replaces the schedule used by send_service_request (tests, and the test hook of main).
+void set_connect_schedule(connect_schedule schedule);
+
+/// The first token of a pid file read as a signed 32-bit integer.
+std::optional<std::int32_t> read_pid(std::istream& in);
+
+/// The start path: product, one separator, then "\bin\zorv_service.exe" (doubled
+/// separator kept on windows: C:\Prod\\bin\zorv_service.exe); posix: product/bin/zorv_service.
+std::string service_start_path(std::string_view product_dir, platform::path_style style);
+
+/// The executable a running service has: product + "\bin\zorv_service.exe".
+std::string service_executable_path(std::string_view product_dir, platform::path_style style);
+
+/// product + "\ZorvHome".
+std::string client_folder_path(std::string_view product_dir, platform::path_style style);
+
+/// "<start path>" "<client folder>".
+std::string service_command_line(std::string_view product_dir, platform::path_style style);
+
+/// Whether two executable paths name the same program (case-insensitive on windows).
+bool same_executable(std::string_view a, std::string_view b, platform::path_style style);
+
+bool service_is_running();
+bool is_service_process(std::int32_t pid);
+std::string get_service_path();
+
+/// 0 when the service process was created, -1 when not.
+int start_service();
+
+/// One exchange on the launcher request pipe; reply gets the answer's bytes up to the
+/// first NUL, at most 1023 of them.
+bool send_service_request(const std::string& request, std::string& reply);

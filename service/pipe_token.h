@@ -1,0 +1,15 @@
+// Pipe tokens: r1 * r2 + 7137 from two draws of the service's pseudo-random generator.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+/// The generator the tokens come from: draws in 0..32767, seeded once at start-up.
+void seed_pipe_tokens(std::uint32_t seed);
+int draw_pipe_random();
+
+/// r1 * r2 + 7137 in decimal.
+std::string pipe_token_from(int r1, int r2);
+
+/// Draws r1, then r2, and returns their token.
+std::string make_pipe_token();

@@ -1,0 +1,16 @@
+// The service's process-wide state, set during start-up before any relay thread exists and
+// only read afterwards.
+#pragma once
+
+#include <string>
+
+#include "platform/pipe.h"
+
+struct service_state {
+    bool debug_mode = false;
+    std::string login;
+    std::string wrapper_pipe_name;
+    platform::pipe wrapper_pipe;
+};
+
+service_state& the_service();
