@@ -17,6 +17,10 @@ std::string get_prompt_tool_path();
 /// text, "-prefer_gui".
 std::vector<std::string> prompt_argv(std::string_view tool, std::string_view text);
 
+/// Runs tool with the prompt arguments for text, without a command interpreter, and
+/// waits for it. Whether the tool ran is not reported.
+void show_error_prompt_with(const std::string& tool, std::string_view text);
+
 /// Runs the prompt tool with text, without a command interpreter, and waits for it.
 /// Whether the tool ran is not reported.
 void show_error_prompt(std::string_view text);
