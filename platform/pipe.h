@@ -107,8 +107,14 @@ private:
 /// $XDG_RUNTIME_DIR/varnex-pipes, else /tmp/varnex-pipes-<euid>). Empty on Windows.
 std::string pipe_directory();
 
+/// Longest socket path, in bytes, that a Unix socket address holds with its terminating NUL
+/// on every POSIX system we build for (sun_path is 108 bytes on Linux).
+inline constexpr std::size_t max_pipe_socket_path = 107;
+
 /// POSIX: the socket path of pipe name `\\.\pipe\A\B\C` in dir: dir + "/A.B.C". Empty when
-/// the name lacks the `\\.\pipe\` prefix or the path would not fit a socket address.
+/// dir is empty, the name lacks the `\\.\pipe\` prefix (matched ignoring case), the rest is
+/// empty, ".", ".." or holds a "/", NUL or line feed, or the path would be longer than
+/// max_pipe_socket_path. Never shortened.
 std::string pipe_socket_path(std::string_view name, std::string_view dir);
 
 }  // namespace platform
