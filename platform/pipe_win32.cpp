@@ -1,0 +1,239 @@
+// Win32 named pipes. Every pipe is created without overlapped I/O; all calls block.
+#include <windows.h>
+
+#include <algorithm>
+#include <cctype>
+#include <mutex>
+#include <set>
+#include <string>
+
+#include "platform/pipe.h"
+#include "platform/process.h"
+
+namespace platform {
+
+struct pipe::impl {
+    HANDLE handle = INVALID_HANDLE_VALUE;
+};
+
+namespace {
+
+// Pipe names this process has created. The first instance of a name is created with
+// FILE_FLAG_FIRST_PIPE_INSTANCE so that a pipe that someone else set up first is never
+// served; later instances of a multi-instance pipe must not ask for it.
+class created_names {
+  public:
+    bool seen(const std::string& key) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return names_.count(key) != 0;
+    }
+    void add(const std::string& key) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        names_.insert(key);
+    }
+
+  private:
+    std::mutex mutex_;
+    std::set<std::string> names_;
+};
+
+created_names& created() {
+    static created_names names;
+    return names;
+}
+
+// Pipe names are not case-sensitive.
+std::string name_key(std::string_view name) {
+    std::string key(name);
+    std::transform(key.begin(), key.end(), key.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return key;
+}
+
+DWORD open_mode(pipe_access access) {
+    switch (access) {
+        case pipe_access::inbound:
+            return PIPE_ACCESS_INBOUND;
+        case pipe_access::outbound:
+            return PIPE_ACCESS_OUTBOUND;
+        case pipe_access::duplex:
+            break;
+    }
+    return PIPE_ACCESS_DUPLEX;
+}
+
+bool connect_succeeded(HANDLE handle) {
+    return ConnectNamedPipe(handle, nullptr) || GetLastError() == ERROR_PIPE_CONNECTED;
+}
+
+// Bounds ConnectNamedPipe by the life of a watched process. The pipe has no overlapped
+// I/O, so the wait cannot be given an event; instead a helper thread waits for the
+// process and then cancels the blocked ConnectNamedPipe with CancelSynchronousIo. The
+// cancel is repeated until the waiter says it has returned, because it may come before
+// the waiter has entered the call (a cancel then finds nothing to cancel).
+struct connect_watch {
+    HANDLE process = nullptr;
+    HANDLE waiter = nullptr;  // the thread blocked in ConnectNamedPipe
+    HANDLE done = nullptr;    // set once ConnectNamedPipe has returned
+    volatile LONG cancelled = 0;
+};
+
+DWORD WINAPI watch_process(void* arg) {
+    auto* w = static_cast<connect_watch*>(arg);
+    HANDLE both[2] = {w->done, w->process};
+    if (WaitForMultipleObjects(2, both, FALSE, INFINITE) != WAIT_OBJECT_0 + 1) return 0;
+    InterlockedExchange(&w->cancelled, 1);
+    while (WaitForSingleObject(w->done, 0) == WAIT_TIMEOUT) {
+        CancelSynchronousIo(w->waiter);
+        WaitForSingleObject(w->done, 10);
+    }
+    return 0;
+}
+
+}  // namespace
+
+pipe::~pipe() { close(); }
+
+pipe::pipe(pipe&& other) noexcept : impl_(other.impl_) { other.impl_ = nullptr; }
+
+pipe& pipe::operator=(pipe&& other) noexcept {
+    if (this != &other) {
+        close();
+        impl_ = other.impl_;
+        other.impl_ = nullptr;
+    }
+    return *this;
+}
+
+pipe pipe::create_server(std::string_view name, const pipe_server_options& options) {
+    pipe result;
+    const std::string text(name);
+    const std::string key = name_key(name);
+    DWORD mode = open_mode(options.access);
+    if (!created().seen(key)) mode |= FILE_FLAG_FIRST_PIPE_INSTANCE;
+    DWORD pipe_mode = options.message_type ? (PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE)
+                                           : (PIPE_TYPE_BYTE | PIPE_READMODE_BYTE);
+    pipe_mode |= PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS;
+    DWORD instances = options.max_instances >= unlimited_instances
+                          ? PIPE_UNLIMITED_INSTANCES
+                          : static_cast<DWORD>(std::max(options.max_instances, 1));
+    HANDLE handle = CreateNamedPipeA(
+        text.c_str(), mode, pipe_mode, instances, options.out_buffer, options.in_buffer,
+        options.default_timeout_ms, static_cast<SECURITY_ATTRIBUTES*>(options.security_attributes));
+    if (handle == INVALID_HANDLE_VALUE) return result;
+    created().add(key);
+    result.impl_ = new impl{handle};
+    return result;
+}
+
+pipe pipe::open(std::string_view name, pipe_open access) {
+    pipe result;
+    DWORD rights = 0;
+    switch (access) {
+        case pipe_open::read:
+            rights = GENERIC_READ;
+            break;
+        case pipe_open::write:
+            rights = GENERIC_WRITE;
+            break;
+        case pipe_open::read_write:
+            rights = GENERIC_READ | GENERIC_WRITE;
+            break;
+    }
+    const std::string text(name);
+    HANDLE handle = CreateFileA(text.c_str(), rights, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return result;
+    result.impl_ = new impl{handle};
+    return result;
+}
+
+bool pipe::valid() const { return impl_ != nullptr; }
+
+connect_status pipe::wait_for_client(const process* watch) {
+    if (!impl_) return connect_status::failed;
+    if (!watch || !watch->valid()) {
+        return connect_succeeded(impl_->handle) ? connect_status::connected
+                                                : connect_status::failed;
+    }
+
+    connect_watch w;
+    // Our own handle: the watched process object keeps its handle open, so the id
+    // cannot have been given to another process meanwhile.
+    w.process = OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(watch->id()));
+    if (!w.process) {
+        if (watch->has_ended()) return connect_status::process_ended;
+        return connect_succeeded(impl_->handle) ? connect_status::connected
+                                                : connect_status::failed;
+    }
+    DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &w.waiter, 0,
+                    FALSE, DUPLICATE_SAME_ACCESS);
+    w.done = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    HANDLE helper =
+        (w.waiter && w.done) ? CreateThread(nullptr, 0, watch_process, &w, 0, nullptr) : nullptr;
+
+    const bool ok = connect_succeeded(impl_->handle);
+    if (w.done) SetEvent(w.done);
+    if (helper) {
+        WaitForSingleObject(helper, INFINITE);
+        CloseHandle(helper);
+    }
+    const bool ended = w.cancelled != 0;
+    for (HANDLE h : {w.process, w.waiter, w.done})
+        if (h) CloseHandle(h);
+
+    if (ok) return connect_status::connected;
+    if (ended || watch->has_ended()) return connect_status::process_ended;
+    return connect_status::failed;
+}
+
+bool pipe::set_message_read_mode() {
+    if (!impl_) return false;
+    DWORD mode = PIPE_READMODE_MESSAGE;
+    return SetNamedPipeHandleState(impl_->handle, &mode, nullptr, nullptr) != 0;
+}
+
+io_result pipe::read(void* buffer, std::size_t size) {
+    if (!impl_) return {io_status::failed, 0};
+    DWORD want = static_cast<DWORD>(std::min<std::size_t>(size, 0x7fffffff));
+    DWORD got = 0;
+    if (ReadFile(impl_->handle, buffer, want, &got, nullptr)) return {io_status::ok, got};
+    if (GetLastError() == ERROR_MORE_DATA) return {io_status::more_data, got};
+    return {io_status::failed, got};
+}
+
+bool pipe::write(std::string_view data) {
+    if (!impl_ || data.size() > 0x7fffffff) return false;
+    DWORD written = 0;
+    if (!WriteFile(impl_->handle, data.data(), static_cast<DWORD>(data.size()), &written, nullptr))
+        return false;
+    return written == data.size();
+}
+
+bool pipe::flush() { return impl_ && FlushFileBuffers(impl_->handle); }
+
+void pipe::disconnect() {
+    if (impl_) DisconnectNamedPipe(impl_->handle);
+}
+
+void pipe::wait_for_peer_gone() {
+    if (!impl_) return;
+    // An outbound server end cannot read, so no read would tell that the peer left;
+    // PeekNamedPipe fails (ERROR_BROKEN_PIPE) once it has.
+    while (PeekNamedPipe(impl_->handle, nullptr, 0, nullptr, nullptr, nullptr)) Sleep(100);
+}
+
+void pipe::close() {
+    if (!impl_) return;
+    CloseHandle(impl_->handle);
+    delete impl_;
+    impl_ = nullptr;
+}
+
+bool wait_named_pipe(std::string_view name, std::uint32_t timeout_ms) {
+    const std::string text(name);
+    return WaitNamedPipeA(text.c_str(), timeout_ms) != 0;
+}
+
+std::string pipe_directory() { return {}; }
+
+}  // namespace platform
