@@ -1,6 +1,7 @@
 // Win32 processes: CreateProcessA, process handles and the process status interface.
-#include <psapi.h>
 #include <windows.h>
+// After windows.h, whose types it uses.
+#include <psapi.h>
 
 #include <string>
 #include <vector>
