@@ -19,7 +19,16 @@ struct connect_schedule {
 };
 
 /// Replaces the schedule used by send_service_request (tests, and the test hook of main).
+/// An empty pause means libquentnt's sleep.
 void set_connect_schedule(connect_schedule schedule);
+
+/// Test hook of the real binary: when this environment variable holds a decimal number, each
+/// pause of the connect loop lasts that many milliseconds instead of its seconds, so tests of
+/// the installed programs never wait out the full schedule.
+inline constexpr const char* connect_pause_env = "VARNEX_CONNECT_PAUSE_MS";
+
+/// The schedule for a value of connect_pause_env; nothing when it is not a decimal number.
+std::optional<connect_schedule> connect_schedule_for_pause_ms(std::string_view text);
 
 /// The first token of a pid file read as a signed 32-bit integer.
 std::optional<std::int32_t> read_pid(std::istream& in);
@@ -44,7 +53,7 @@ bool service_is_running();
 bool is_service_process(std::int32_t pid);
 std::string get_service_path();
 
-/// 0 when the service process was created, -1 when not.
+/// 0 when the service process was created, -1 when not (also when the program is missing).
 int start_service();
 
 /// One exchange on the launcher request pipe; reply gets the answer's bytes up to the

@@ -1,0 +1,69 @@
+#include "frontend/driver.h"
+
+#include <clocale>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+
+#include "common/error_prompt.h"
+#include "common/product_runtime.h"
+#include "common/work_dir.h"
+#include "frontend/compare_options.h"
+#include "frontend/msg_catalogue.h"
+#include "frontend/request.h"
+#include "frontend/service_client.h"
+
+namespace {
+
+constexpr const char app_name[] = "trelmerge";
+// Shown through the prompt tool with its quote characters.
+constexpr std::string_view work_dir_failure = "\" Could not set the temporary directory \"";
+constexpr std::string_view service_start_failure = "Unable to start zorv_service";
+
+constexpr int exit_success = 0;
+constexpr int exit_failure = -1;
+
+void install_test_connect_pause() {
+    const char* value = std::getenv(connect_pause_env);
+    if (value == nullptr) return;
+    if (auto schedule = connect_schedule_for_pause_ms(value)) {
+        set_connect_schedule(std::move(*schedule));
+    }
+}
+
+}  // namespace
+
+int trelmerge_main(int argc, char** argv) {
+    ks_system_init();
+    std::setlocale(LC_ALL, "");
+    imsg_set_app_name(app_name);
+    install_test_connect_pause();
+
+    if (!setup_work_dir()) {
+        show_error_prompt(work_dir_failure);
+        return exit_failure;
+    }
+    open_log_file(frontend_log_name);
+
+    // Found or started before the command line is read, so that it is warm for the next run
+    // even when this one is wrong.
+    if (!service_is_running() && start_service() < 0) {
+        write_log_line(service_start_failure);
+        return exit_failure;
+    }
+
+    CompareOptions options;
+    if (options.parse_command_line(argc, argv)) {
+        print_catalogue_message(msg_usage);
+        return exit_failure;
+    }
+    if (!options.validate()) {
+        print_catalogue_message(msg_usage);
+        return exit_failure;
+    }
+
+    const std::string request = build_request(options);
+    std::string reply;
+    if (!send_service_request(request, reply)) return exit_failure;
+    return reply_succeeded(reply) ? exit_success : exit_failure;
+}

@@ -1,0 +1,161 @@
+#include "frontend/service_client.h"
+
+#include <chrono>
+#include <cstring>
+#include <fstream>
+#include <thread>
+
+#include "common/pipe_names.h"
+#include "common/product_runtime.h"
+#include "common/work_dir.h"
+#include "platform/pipe.h"
+#include "platform/process.h"
+
+namespace {
+
+constexpr std::string_view service_dir = "bin";
+constexpr std::string_view service_program = "zorv_service";
+constexpr std::string_view client_folder = "ZorvHome";
+constexpr std::string_view obtain_pipe_failure = "Unable to obtain pipe ";
+
+// ks_product_dir writes into a caller's buffer of at least this size.
+constexpr std::size_t product_dir_buffer_size = 1024;
+// One read of at most reply_limit bytes into a zeroed buffer one byte larger.
+constexpr std::size_t reply_limit = 1023;
+
+// Set before any exchange, by main or by a test; the run is single-threaded.
+connect_schedule current_schedule;
+
+void default_pause(unsigned seconds) { ::sleep(seconds); }
+
+std::string product_dir() {
+    char buffer[product_dir_buffer_size] = {};
+    const char* dir = ks_product_dir(buffer, 0);
+    return dir != nullptr ? dir : "";
+}
+
+char ascii_lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+}  // namespace
+
+void set_connect_schedule(connect_schedule schedule) { current_schedule = std::move(schedule); }
+
+std::optional<connect_schedule> connect_schedule_for_pause_ms(std::string_view text) {
+    // Nine digits at most: a pause of days is no test's wish, and the value stays in range.
+    if (text.empty() || text.size() > 9) return std::nullopt;
+    std::uint32_t ms = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9') return std::nullopt;
+        ms = ms * 10 + static_cast<std::uint32_t>(c - '0');
+    }
+    connect_schedule schedule;
+    schedule.pause = [ms](unsigned) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); };
+    return schedule;
+}
+
+std::optional<std::int32_t> read_pid(std::istream& in) {
+    std::int32_t pid = 0;
+    if (!(in >> pid)) return std::nullopt;
+    return pid;
+}
+
+std::string service_start_path(std::string_view product_dir, platform::path_style style) {
+    // Windows keeps the doubled separator before "bin" of the installed command line; the
+    // file system reads it as one.
+    std::string path(product_dir);
+    if (style == platform::path_style::windows) path += '\\';
+    path += platform::separator(style);
+    path += service_dir;
+    path += platform::separator(style);
+    path += platform::program_file(service_program, style);
+    return path;
+}
+
+std::string service_executable_path(std::string_view product_dir, platform::path_style style) {
+    const std::string bin = platform::join_path(product_dir, service_dir, style);
+    return platform::join_path(bin, platform::program_file(service_program, style), style);
+}
+
+std::string client_folder_path(std::string_view product_dir, platform::path_style style) {
+    return platform::join_path(product_dir, client_folder, style);
+}
+
+std::string service_command_line(std::string_view product_dir, platform::path_style style) {
+    std::string line = "\"";
+    line += service_start_path(product_dir, style);
+    line += "\" \"";
+    line += client_folder_path(product_dir, style);
+    line += '"';
+    return line;
+}
+
+bool same_executable(std::string_view a, std::string_view b, platform::path_style style) {
+    // An unreadable module path is empty and never matches.
+    if (a.empty() || a.size() != b.size()) return false;
+    if (style == platform::path_style::posix) return a == b;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (ascii_lower(a[i]) != ascii_lower(b[i])) return false;
+    }
+    return true;
+}
+
+bool service_is_running() {
+    std::ifstream in(work_file_path(pid_file_name));
+    if (!in) return false;
+    const auto pid = read_pid(in);
+    in.close();
+    return pid.has_value() && is_service_process(*pid);
+}
+
+bool is_service_process(std::int32_t pid) {
+    const std::string running = platform::process_executable_path(pid);
+    const auto style = platform::native_path_style();
+    return same_executable(running, service_executable_path(product_dir(), style), style);
+}
+
+std::string get_service_path() {
+    return service_start_path(product_dir(), platform::native_path_style());
+}
+
+int start_service() {
+    const std::string line = service_command_line(product_dir(), platform::native_path_style());
+    // Nobody waits for the service: it outlives this run.
+    const platform::process service = platform::start_hidden_detached(line);
+    return service.valid() ? 0 : -1;
+}
+
+bool send_service_request(const std::string& request, std::string& reply) {
+    const char* login = sysutl_myloginname();
+    const std::string name = launcher_request_pipe_name(login != nullptr ? login : "");
+
+    const connect_schedule& schedule = current_schedule;
+    for (int attempt = 0; attempt < schedule.attempts; ++attempt) {
+        if (platform::wait_named_pipe(name, schedule.wait_timeout_ms)) break;
+        // A service started a moment ago may not have made its pipe yet.
+        if (schedule.pause) {
+            schedule.pause(schedule.pause_seconds);
+        } else {
+            default_pause(schedule.pause_seconds);
+        }
+    }
+
+    // Tried whatever the waits said: an instance may have come free meanwhile.
+    platform::pipe pipe = platform::pipe::open(name, platform::pipe_open::read_write);
+    if (!pipe.valid()) {
+        std::string line(obtain_pipe_failure);
+        line += name;
+        write_log_line(line);
+        return false;
+    }
+    if (!pipe.write(request)) return false;
+
+    char buffer[reply_limit + 1] = {};
+    const platform::io_result got = pipe.read(buffer, reply_limit);
+    // The service never sends an empty reply: nothing read means it went away.
+    if (got.status == platform::io_status::failed || got.count == 0 || got.count > reply_limit) {
+        return false;
+    }
+    reply.append(buffer, ::strnlen(buffer, got.count));
+    pipe.close();
+    return true;
+}
