@@ -1,0 +1,179 @@
+#include "common/work_dir.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+
+#include "tests/support/run_program.h"
+#include "tests/support/sandbox.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using platform::path_style;
+using test_support::read_file;
+using test_support::sandbox;
+
+TEST(compose_work_dir, adds_one_separator_whatever_tmpdir_ends_with) {
+    const struct {
+        const char* tmpdir;
+        path_style style;
+        const char* expected;
+    } cases[] = {
+        {R"(C:\Temp)", path_style::windows, R"(C:\Temp\alice.trelmerge)"},
+        {R"(C:\Temp\)", path_style::windows, R"(C:\Temp\\alice.trelmerge)"},
+        {"/tmp", path_style::posix, "/tmp/alice.trelmerge"},
+        {"/tmp/", path_style::posix, "/tmp//alice.trelmerge"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(compose_work_dir(c.tmpdir, "alice", c.style), c.expected) << c.tmpdir;
+    }
+}
+
+TEST(setup_work_dir, creates_an_owner_only_directory_and_accepts_it_again) {
+    sandbox box;
+    ASSERT_TRUE(setup_work_dir());
+    EXPECT_EQ(get_work_dir(), box.user_work_dir().string());
+    struct stat st {};
+    ASSERT_EQ(lstat(box.user_work_dir().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    test_support::write_file(box.user_work_dir() / "kept", "k");
+    EXPECT_TRUE(setup_work_dir());
+    EXPECT_EQ(read_file(box.user_work_dir() / "kept"), "k");
+    EXPECT_EQ(work_file_path("zorv_service.pid"),
+              (box.user_work_dir() / "zorv_service.pid").string());
+}
+
+// What someone else may have left under our name in a shared temporary directory.
+enum class planted {
+    symlink_to_private_dir,
+    open_to_others,
+    group_readable,
+    regular_file,
+    other_owner
+};
+
+class setup_work_dir_refuses : public ::testing::TestWithParam<planted> {};
+
+TEST_P(setup_work_dir_refuses, what_is_not_a_private_directory) {
+    sandbox box;
+    const fs::path dir = box.user_work_dir();
+    switch (GetParam()) {
+        case planted::symlink_to_private_dir:
+            ASSERT_EQ(mkdir((box.work_dir() / "elsewhere").c_str(), 0700), 0);
+            fs::create_directory_symlink(box.work_dir() / "elsewhere", dir);
+            break;
+        case planted::open_to_others:
+            ASSERT_EQ(mkdir(dir.c_str(), 0700), 0);
+            ASSERT_EQ(chmod(dir.c_str(), 0777), 0);
+            break;
+        case planted::group_readable:
+            ASSERT_EQ(mkdir(dir.c_str(), 0700), 0);
+            ASSERT_EQ(chmod(dir.c_str(), 0750), 0);
+            break;
+        case planted::regular_file:
+            test_support::write_file(dir, "");
+            break;
+        case planted::other_owner:
+            if (geteuid() != 0) GTEST_SKIP() << "needs root to give a directory away";
+            ASSERT_EQ(mkdir(dir.c_str(), 0700), 0);
+            ASSERT_EQ(chown(dir.c_str(), 65534, 65534), 0);
+            break;
+    }
+    EXPECT_FALSE(setup_work_dir());
+    // The composed path is kept all the same.
+    EXPECT_EQ(get_work_dir(), dir.string());
+}
+
+INSTANTIATE_TEST_SUITE_P(table, setup_work_dir_refuses,
+                         ::testing::Values(planted::symlink_to_private_dir, planted::open_to_others,
+                                           planted::group_readable, planted::regular_file,
+                                           planted::other_owner));
+
+TEST(setup_work_dir, fails_when_the_directory_cannot_be_created) {
+    sandbox box;
+    setenv("TMPDIR", (box.root() / "missing").c_str(), 1);
+    EXPECT_FALSE(setup_work_dir());
+    EXPECT_EQ(get_work_dir(), (box.root() / "missing" / box.user_work_dir().filename()).string());
+}
+
+TEST(log_file, is_emptied_at_start_and_gets_each_line_at_once) {
+    sandbox box;
+    ASSERT_TRUE(setup_work_dir());
+    const fs::path log = box.user_work_dir() / "trelmerge.log";
+    open_log_file(frontend_log_name);
+    struct stat st {};
+    ASSERT_EQ(stat(log.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    write_log_line("a line of an earlier run");
+    // A second start empties what the first one wrote.
+    open_log_file(frontend_log_name);
+    EXPECT_EQ(read_file(log), "");
+    const struct {
+        const char* text;
+        const char* file_after;
+    } steps[] = {
+        {"Unable to start zorv_service", "Unable to start zorv_service\n"},
+        {"second", "Unable to start zorv_service\nsecond\n"},
+        {"ends in its own line feed\n",
+         "Unable to start zorv_service\nsecond\nends in its own line feed\n\n"},
+        {"", "Unable to start zorv_service\nsecond\nends in its own line feed\n\n\n"},
+    };
+    for (const auto& s : steps) {
+        write_log_line(s.text);
+        EXPECT_EQ(read_file(log), s.file_after) << "after " << s.text;
+    }
+}
+
+TEST(log_file, symbolic_link_is_not_followed_and_lines_go_to_standard_output) {
+    sandbox box;
+    ASSERT_TRUE(setup_work_dir());
+    const fs::path target = box.work_dir() / "precious";
+    test_support::write_file(target, "keep");
+    fs::create_symlink(target, box.user_work_dir() / "zorv_service.log");
+    open_log_file(service_log_name);
+    EXPECT_EQ(read_file(target), "keep");
+    ::testing::internal::CaptureStdout();
+    write_log_line("Unable to start zorv_service");
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "Unable to start zorv_service\n");
+    EXPECT_EQ(read_file(target), "keep");
+}
+
+TEST(log_file, lines_go_to_standard_output_while_the_log_cannot_be_opened) {
+    sandbox box;
+    ASSERT_TRUE(setup_work_dir());
+    open_log_file(frontend_log_name);
+    fs::remove_all(box.user_work_dir());
+    ::testing::internal::CaptureStdout();
+    write_log_line("one");
+    write_log_line("two");
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "one\ntwo\n");
+    // Once it can be opened again, lines reach it.
+    ASSERT_TRUE(setup_work_dir());
+    write_log_line("three");
+    EXPECT_EQ(read_file(box.user_work_dir() / "trelmerge.log"), "three\n");
+}
+
+// Helper role: run alone in a fresh process, where no log has been opened.
+TEST(DISABLED_log_helper, writes_before_open_log_file) {
+    write_log_line("line before any log");
+    write_log_line("next line");
+}
+
+TEST(log_file, lines_before_open_log_file_go_to_standard_output) {
+    sandbox box;
+    const auto run = test_support::run_program(
+        {fs::canonical("/proc/self/exe").string(),
+         "--gtest_filter=DISABLED_log_helper.writes_before_open_log_file",
+         "--gtest_also_run_disabled_tests"},
+        {.cwd = {}, .env = {}, .input = {}, .deadline = std::chrono::seconds(30)});
+    ASSERT_EQ(run.exit_code, 0) << run.out << run.err;
+    EXPECT_NE(run.out.find("\nline before any log\nnext line\n"), std::string::npos) << run.out;
+    EXPECT_TRUE(fs::is_empty(box.tmp_dir()));
+}
+
+}  // namespace
