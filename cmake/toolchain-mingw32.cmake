@@ -1,9 +1,17 @@
-# Cross build for 32-bit Windows with mingw-w64:
+# Cross build for Windows with mingw-w64. The product's home is 32-bit Windows:
 #   cmake -S . -B build-win32 -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw32.cmake
+# A machine whose kernel runs no 32-bit programs cannot run 32-bit wine; there the same
+# sources are built for x86_64 to be run under wine64:
+#   ... -DVARNEX_MINGW_TRIPLET=x86_64-w64-mingw32
 set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR i686)
 
 set(VARNEX_MINGW_TRIPLET i686-w64-mingw32 CACHE STRING "Prefix of the mingw-w64 tools")
+if(VARNEX_MINGW_TRIPLET MATCHES "^x86_64")
+  set(CMAKE_SYSTEM_PROCESSOR AMD64)
+else()
+  set(CMAKE_SYSTEM_PROCESSOR i686)
+endif()
+
 # The -posix flavour carries std::thread and std::mutex, which the tests use.
 find_program(VARNEX_MINGW_CXX NAMES ${VARNEX_MINGW_TRIPLET}-g++-posix ${VARNEX_MINGW_TRIPLET}-g++
              REQUIRED)
@@ -21,7 +29,12 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 # Test binaries run through wine when it is there (ctest, gtest_discover_tests).
-find_program(VARNEX_WINE NAMES wine)
+if(NOT DEFINED VARNEX_WINE)
+  if(VARNEX_MINGW_TRIPLET MATCHES "^x86_64")
+    find_program(VARNEX_WINE NAMES wine64 PATHS /usr/lib/wine NO_DEFAULT_PATH)
+  endif()
+  find_program(VARNEX_WINE NAMES wine)
+endif()
 if(VARNEX_WINE)
   set(CMAKE_CROSSCOMPILING_EMULATOR ${VARNEX_WINE})
 endif()
