@@ -1,0 +1,65 @@
+// zorvexplorer: the graphical client that the relay service starts. Serves compare and
+// merge requests until the service goes away.
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "common/product_runtime.h"
+#include "common/work_dir.h"
+#include "platform/files.h"
+#include "tools/zorvexplorer/desktop.h"
+#include "tools/zorvexplorer/pipe_client.h"
+
+namespace {
+
+constexpr std::string_view client_log_name = "zorvexplorer.log";
+
+std::string log_path;  // written before any pair thread starts
+
+void log_line(std::string_view text) {
+    std::string line(text);
+    line += '\n';
+    // One append per line keeps lines of concurrent requests whole.
+    if (log_path.empty() ||
+        !platform::write_private_file(log_path, line, platform::file_open::append)) {
+        std::fputs(("zorvexplorer: " + line).c_str(), stderr);
+    }
+}
+
+void show_page(const std::string& path) {
+    if (zorv::open_on_desktop(path)) {
+        log_line("compare page opened: " + path);
+    } else {
+        log_line("compare page written (no desktop to show it): " + path);
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    ks_system_init();
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    const std::string wrapper = zorv::wrapper_pipe_from_args(args);
+    if (wrapper.empty()) {
+        std::fprintf(stderr, "zorvexplorer: no wrapper pipe given (%.*sNAME)\n",
+                     static_cast<int>(zorv::wrapper_pipe_property.size()),
+                     zorv::wrapper_pipe_property.data());
+        return 2;
+    }
+    static zorv::client_context context;
+    if (setup_work_dir()) {
+        context.work_dir = get_work_dir();
+        log_path = work_file_path(client_log_name);
+    } else {
+        std::fprintf(stderr, "zorvexplorer: cannot set up the work directory\n");
+    }
+    context.log = log_line;
+    context.show_page = show_page;
+    log_line("serving " + wrapper);
+    if (!zorv::run_client(wrapper, context)) {
+        log_line("cannot open the wrapper pipe " + wrapper);
+        return 1;
+    }
+    log_line("the service has gone; quitting");
+    return 0;
+}

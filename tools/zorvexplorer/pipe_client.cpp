@@ -1,0 +1,110 @@
+#include "tools/zorvexplorer/pipe_client.h"
+
+#include <memory>
+
+#include "platform/thread.h"
+
+namespace zorv {
+
+namespace {
+
+constexpr std::size_t read_chunk = 4096;
+
+struct pair_job {
+    pipe_pair_names names;
+    const client_context* context;
+};
+
+void pair_thread(void* raw) {
+    const std::unique_ptr<pair_job> job(static_cast<pair_job*>(raw));
+    serve_pair(job->names, *job->context);
+}
+
+}  // namespace
+
+std::string wrapper_pipe_from_args(const std::vector<std::string>& args) {
+    std::string name;
+    for (const std::string& arg : args) {
+        if (!arg.starts_with(wrapper_pipe_property)) continue;
+        name = arg.substr(wrapper_pipe_property.size());
+        if (name.size() >= 2 && name.front() == '"' && name.back() == '"')
+            name = name.substr(1, name.size() - 2);
+    }
+    return name;
+}
+
+std::vector<pipe_pair_names> parse_announcement(std::string_view message) {
+    std::vector<pipe_pair_names> pairs;
+    std::vector<std::string> lines;
+    std::size_t pos = 0;
+    while (pos < message.size()) {
+        const std::size_t nl = message.find('\n', pos);
+        if (nl == std::string_view::npos) break;
+        std::string_view line = message.substr(pos, nl - pos);
+        if (line.ends_with('\r')) line.remove_suffix(1);
+        lines.emplace_back(line);
+        pos = nl + 1;
+    }
+    for (std::size_t k = 0; k + 1 < lines.size(); k += 2) {
+        pairs.push_back({lines[k], lines[k + 1]});
+    }
+    return pairs;
+}
+
+std::optional<std::string> read_message(platform::pipe& pipe) {
+    std::string message;
+    char buffer[read_chunk];
+    for (;;) {
+        const platform::io_result r = pipe.read(buffer, sizeof buffer);
+        if (r.status == platform::io_status::failed) return std::nullopt;
+        message.append(buffer, r.count);
+        if (r.status == platform::io_status::ok) return message;
+    }
+}
+
+void serve_pair(const pipe_pair_names& names, const client_context& context) {
+    const auto log = [&](const std::string& line) {
+        if (context.log) context.log(line);
+    };
+    // The relay waits for both ends before it forwards the request.
+    platform::pipe request = platform::pipe::open(names.request, platform::pipe_open::read);
+    if (!request.valid()) {
+        log("cannot open request pipe " + names.request);
+        return;
+    }
+    if (!request.set_message_read_mode()) {
+        log("cannot read request pipe " + names.request + " by messages");
+    }
+    platform::pipe response = platform::pipe::open(names.response, platform::pipe_open::write);
+    if (!response.valid()) {
+        log("cannot open response pipe " + names.response);
+        return;
+    }
+    const std::optional<std::string> message = read_message(request);
+    if (!message) {
+        log("request pipe " + names.request + " broke before a request arrived");
+        return;
+    }
+    if (!response.write(serve_message(*message, context))) {
+        log("cannot write the answer to " + names.response);
+    }
+}
+
+bool run_client(const std::string& wrapper_pipe_name, const client_context& context) {
+    platform::pipe wrapper = platform::pipe::open(wrapper_pipe_name, platform::pipe_open::read);
+    if (!wrapper.valid()) return false;
+    (void)wrapper.set_message_read_mode();
+    for (;;) {
+        const std::optional<std::string> message = read_message(wrapper);
+        if (!message) return true;  // the service has gone
+        for (pipe_pair_names& names : parse_announcement(*message)) {
+            auto* job = new pair_job{std::move(names), &context};
+            if (!platform::start_detached_thread(pair_thread, job, 0)) {
+                // Serve it here rather than leave a front end waiting for ever.
+                pair_thread(job);
+            }
+        }
+    }
+}
+
+}  // namespace zorv

@@ -1,0 +1,164 @@
+#include "tools/zorvexplorer/request_handler.h"
+
+#include <optional>
+#include <vector>
+
+#include "platform/path_style.h"
+#include "tools/zorvexplorer/compare_page.h"
+#include "tools/zorvexplorer/file_io.h"
+#include "tools/zorvexplorer/http_frame.h"
+#include "tools/zorvexplorer/merge.h"
+#include "tools/zorvexplorer/text_codec.h"
+#include "tools/zorvexplorer/xmlrpc.h"
+
+namespace zorv {
+
+namespace {
+
+constexpr std::string_view compare_folder = "compare";
+constexpr std::string_view compare_page_prefix = "compare";
+constexpr std::string_view compare_page_suffix = ".html";
+
+using names = std::vector<std::string>;
+
+// A request whose parameters have been checked.
+struct request {
+    std::string method;
+    std::optional<std::string> output;  // merge only
+    names display_names;
+    names contributors;
+    text_encoding encoding = text_encoding::bytes;
+};
+
+struct outcome {
+    std::string body;
+    std::string summary;  // for the log
+};
+
+const std::string* as_string(const rpc_value& v) { return std::get_if<std::string>(&v); }
+const names* as_array(const rpc_value& v) { return std::get_if<names>(&v); }
+
+// Checks the parameters of a call; the reason when they do not fit its method.
+std::string check_call(const rpc_call& call, request& out) {
+    const bool merge = call.method == merge_method;
+    const std::size_t expected = merge ? 4 : 3;
+    if (call.params.size() != expected) {
+        return call.method + " takes " + std::to_string(expected) + " parameters, not " +
+               std::to_string(call.params.size());
+    }
+    std::size_t at = 0;
+    if (merge) {
+        const std::string* output = as_string(call.params[at++]);
+        if (output == nullptr || output->empty()) return "the output is not a file name";
+        out.output = *output;
+    }
+    const names* display = as_array(call.params[at++]);
+    const names* contributors = as_array(call.params[at++]);
+    const std::string* type = as_string(call.params[at++]);
+    if (display == nullptr || contributors == nullptr || type == nullptr)
+        return "the parameters are not (names, files, type)";
+    if (contributors->size() < 2) return "fewer than two files";
+    if (display->size() != contributors->size()) return "display names and files differ in number";
+    for (const std::string& c : *contributors) {
+        if (c.empty()) return "an empty file name";
+    }
+    const auto encoding = encoding_of_type(*type);
+    if (!encoding) return "unknown type name \"" + *type + "\"";
+    out.method = call.method;
+    out.display_names = *display;
+    out.contributors = *contributors;
+    out.encoding = *encoding;
+    return {};
+}
+
+struct contributor_texts {
+    names texts;
+    bool first_had_bom = false;
+    std::string error;
+};
+
+contributor_texts read_contributors(const request& r) {
+    contributor_texts result;
+    for (std::size_t k = 0; k < r.contributors.size(); ++k) {
+        const file_read raw = read_whole_file(r.contributors[k]);
+        if (!raw.error.empty()) {
+            result.error = "cannot read " + raw.error;
+            return result;
+        }
+        decoded_text text = decode_text(raw.data, r.encoding);
+        if (!text.ok()) {
+            result.error = r.contributors[k] + ": " + text.error;
+            return result;
+        }
+        if (k == 0) result.first_had_bom = text.had_bom;
+        result.texts.push_back(std::move(text.text));
+    }
+    return result;
+}
+
+outcome failed(std::string reason) { return {boolean_response(false), "false: " + reason}; }
+
+outcome run_compare(const request& r, const client_context& context) {
+    const contributor_texts in = read_contributors(r);
+    if (!in.error.empty()) return failed(in.error);
+    if (context.work_dir.empty()) return failed("no work directory for the compare page");
+    const std::string page = render_compare_page(r.display_names, in.texts);
+    std::string error;
+    const std::string dir =
+        platform::join_path(context.work_dir, compare_folder, platform::native_path_style());
+    const std::string path =
+        write_unique_file(dir, compare_page_prefix, compare_page_suffix, page, error);
+    if (path.empty()) return failed("cannot write the compare page: " + error);
+    if (context.show_page) context.show_page(path);
+    return {boolean_response(true), "true: page " + path};
+}
+
+outcome run_merge(const request& r) {
+    const contributor_texts in = read_contributors(r);
+    if (!in.error.empty()) return failed(in.error);
+    const merge_result merged = merge_contributors(in.texts, r.display_names);
+    const std::string error =
+        write_file_atomically(*r.output, encode_text(merged.text, r.encoding, in.first_had_bom));
+    if (!error.empty()) return failed("cannot write the output " + error);
+    if (!merged.clean()) {
+        return {boolean_response(false), "false: " + std::to_string(merged.conflicts) +
+                                             " conflict(s) marked in " + *r.output};
+    }
+    return {boolean_response(true), "true: merged into " + *r.output};
+}
+
+outcome fault(int code, std::string reason) {
+    return {fault_response(code, reason), "fault: " + reason};
+}
+
+std::string describe(const request& r) {
+    std::string s = r.method;
+    if (r.output) s += " -> " + *r.output;
+    for (const std::string& c : r.contributors) s += " " + c;
+    return s;
+}
+
+}  // namespace
+
+std::string serve_message(std::string_view message, const client_context& context) {
+    const auto answer = [&](std::string_view what, const outcome& o) {
+        if (context.log) context.log(std::string(what) + ": " + o.summary);
+        return http_answer(o.body);
+    };
+    const framed_request framed = unframe_request(message);
+    if (!framed.body) return answer("request", fault(fault_parse_error, framed.error));
+    const parsed_call parsed = parse_call(*framed.body);
+    if (!parsed.call) return answer("request", fault(fault_parse_error, parsed.error));
+    const rpc_call& call = *parsed.call;
+    if (call.method != compare_method && call.method != merge_method) {
+        return answer(call.method, fault(fault_unknown_method, "unknown method " + call.method));
+    }
+    request r;
+    if (std::string reason = check_call(call, r); !reason.empty()) {
+        return answer(call.method, fault(fault_invalid_params, reason));
+    }
+    const outcome o = r.method == compare_method ? run_compare(r, context) : run_merge(r);
+    return answer(describe(r), o);
+}
+
+}  // namespace zorv
