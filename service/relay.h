@@ -1,6 +1,7 @@
 // Relaying one front-end request to the client over a pipe pair, and its answer back.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -12,11 +13,23 @@ struct relay_job {
     platform::pipe response_pipe;
 };
 
+inline constexpr std::string_view empty_response_text = "Got an empty response";
+
+/// Longest request head: the fixed text and a length of up to 20 digits.
+inline constexpr std::size_t max_request_header = 64;
+
+/// "POST /RPC2 HTTP/1.1\r\nContent-Length: N\r\n\r\n" for a body of length bytes, written
+/// to out (max_request_header bytes); returns its length.
+std::size_t format_request_header(char* out, std::size_t length);
+
 /// "POST /RPC2 HTTP/1.1\r\nContent-Length: N\r\n\r\n" followed by body.
 std::string frame_request(std::string_view body);
 
 /// One whole message, every byte kept; what came before a failure when the pipe breaks.
 std::string read_pipe_message(platform::pipe& pipe);
+
+/// Appends one whole message to text, as read_pipe_message reads it.
+void append_pipe_message(platform::pipe& pipe, std::string& text);
 
 /// Serves one job and frees it; the start routine of a detached thread.
 void relay_thread(void* job);

@@ -1,0 +1,76 @@
+#include "service/client_launch.h"
+
+#include <cstdio>
+
+#include "common/work_dir.h"
+#include "platform/pipe.h"
+#include "platform/process.h"
+#include "service/service_state.h"
+
+std::string client_command_line(std::string_view client_folder, std::string_view wrapper_pipe,
+                                platform::path_style style) {
+    const std::string program = platform::join_path(
+        client_folder, platform::program_file(client_program_base, style), style);
+    std::string line;
+    line.reserve(program.size() + client_options.size() + wrapper_pipe_property.size() +
+                 wrapper_pipe.size() + 6);
+    // Quoted, so that a folder with blanks still names the program.
+    line += '"';
+    line += program;
+    line += "\" ";
+    line += client_options;
+    line += wrapper_pipe_property;
+    line += '"';
+    line += wrapper_pipe;
+    line += '"';
+    return line;
+}
+
+namespace {
+
+// Starts the client with the client folder as its current directory; the service's own
+// directory is put back whatever happens.
+platform::process start_client(const std::string& client_folder, const std::string& command) {
+    const std::string saved = platform::current_directory();
+    (void)platform::set_current_directory(client_folder);
+    platform::process client = platform::start_process(command);
+    if (!saved.empty()) (void)platform::set_current_directory(saved);
+    return client;
+}
+
+}  // namespace
+
+bool launch_client(std::string client_folder) {
+    service_state& service = the_service();
+    platform::process client;
+    if (!service.debug_mode) {
+        const std::string command = client_command_line(client_folder, service.wrapper_pipe_name,
+                                                        platform::native_path_style());
+        write_log_line(command);
+        client = start_client(client_folder, command);
+        if (!client.valid()) {
+            write_log_line(could_not_create_client);
+            return false;
+        }
+    } else {
+        write_log_line(debug_option_passed);
+        write_log_line(service.wrapper_pipe_name);
+        std::string line = service.wrapper_pipe_name;
+        line += '\n';
+        std::fwrite(line.data(), 1, line.size(), stdout);
+        std::fflush(stdout);
+    }
+    // A client that dies before it connects would otherwise hold the first front end
+    // (and the service) waiting for ever.
+    const platform::connect_status status =
+        service.wrapper_pipe.wait_for_client(client.valid() ? &client : nullptr);
+    if (status == platform::connect_status::process_ended) {
+        write_log_line(client_ended_before_connecting);
+        return false;
+    }
+    if (status == platform::connect_status::failed) {
+        write_log_line(client_connect_failed);
+        return false;
+    }
+    return true;
+}

@@ -1,0 +1,168 @@
+#include "service/service_driver.h"
+
+#include <cstdint>
+#include <new>
+
+#include "common/error_prompt.h"
+#include "common/pipe_names.h"
+#include "common/product_runtime.h"
+#include "common/work_dir.h"
+#include "platform/files.h"
+#include "platform/pipe.h"
+#include "platform/process.h"
+#include "platform/thread.h"
+#include "service/client_launch.h"
+#include "service/client_watch.h"
+#include "service/pipe_token.h"
+#include "service/relay.h"
+#include "service/service_state.h"
+
+namespace {
+
+constexpr std::uint32_t file_all_access = 0x1F01FF;
+// A relay keeps little on its stack; many may run at once.
+constexpr std::size_t relay_stack_size = 256 * 1024;
+
+platform::pipe create_service_pipe(std::string_view name, platform::pipe_access access,
+                                   int instances) {
+    platform::pipe_server_options options;
+    options.access = access;
+    options.message_type = true;
+    options.max_instances = instances;
+    options.out_buffer = 4096;
+    options.in_buffer = 4096;
+    options.default_timeout_ms = 5000;
+    options.security_attributes = nt_owner_security_attributes(file_all_access, 1);
+    return platform::pipe::create_server(name, options);
+}
+
+platform::pipe create_launcher_instance() {
+    return create_service_pipe(launcher_request_pipe_name(the_service().login),
+                               platform::pipe_access::duplex, platform::unlimited_instances);
+}
+
+void drop_connection(platform::pipe& launcher) {
+    launcher.disconnect();
+    launcher.close();
+}
+
+enum class served { handed_on, dropped, end_service };
+
+// Creates the connection's pipe pair, announces it to the client and hands everything to a
+// relay thread.
+served serve_connection(platform::pipe& launcher) {
+    service_state& service = the_service();
+    const std::string request_name = service_pipe_name(make_pipe_token(), service.login);
+    const std::string response_name = service_pipe_name(make_pipe_token(), service.login);
+    const std::string announcement = pair_announcement(request_name, response_name);
+
+    platform::pipe request = create_service_pipe(request_name, platform::pipe_access::outbound, 1);
+    if (!request.valid()) {
+        drop_connection(launcher);
+        write_log_line(request_pipe_failure_text);
+        return served::dropped;
+    }
+    platform::pipe response = create_service_pipe(response_name, platform::pipe_access::inbound, 1);
+    if (!response.valid()) {
+        request.close();
+        drop_connection(launcher);
+        write_log_line(response_pipe_failure_text);
+        return served::dropped;
+    }
+    if (!service.wrapper_pipe.write(announcement)) {
+        write_log_line(client_quit_text);
+        return served::end_service;
+    }
+    auto* job =
+        new (std::nothrow) relay_job{std::move(launcher), std::move(request), std::move(response)};
+    if (job == nullptr) {
+        write_log_line(out_of_memory_text);
+        return served::end_service;
+    }
+    if (!platform::start_detached_thread(relay_thread, job, relay_stack_size)) {
+        // Without a relay the front end would wait for ever: drop it so its read fails.
+        write_log_line(relay_thread_failure_text);
+        drop_connection(job->launcher_pipe);
+        delete job;
+        return served::dropped;
+    }
+    return served::handed_on;
+}
+
+int accept_loop(int argc, char** argv, platform::pipe listening) {
+    bool first_connection = true;
+    for (;;) {
+        if (listening.wait_for_client() != platform::connect_status::connected) {
+            drop_connection(listening);
+        } else {
+            if (first_connection) {
+                if (argc < 2) {
+                    write_log_line(no_client_folder_text);
+                    return service_failure_status;
+                }
+                if (!launch_client(argv[1])) {
+                    write_log_line(launch_failure_text);
+                    return service_failure_status;
+                }
+                if (!start_client_watch()) write_log_line(watch_thread_failure_text);
+                first_connection = false;
+            }
+            if (serve_connection(listening) == served::end_service) return service_failure_status;
+        }
+        listening = create_launcher_instance();
+        if (!listening.valid()) {
+            write_log_line(launcher_pipe_failure_text);
+            return service_failure_status;
+        }
+    }
+}
+
+}  // namespace
+
+std::string pair_announcement(std::string_view request_pipe, std::string_view response_pipe) {
+    std::string text;
+    text.reserve(request_pipe.size() + response_pipe.size() + 2);
+    text += request_pipe;
+    text += '\n';
+    text += response_pipe;
+    text += '\n';
+    return text;
+}
+
+bool write_pid_file() {
+    return platform::write_private_file(work_file_path(pid_file_name),
+                                        std::to_string(platform::current_process_id()),
+                                        platform::file_open::truncate);
+}
+
+int zorv_service_main(int argc, char** argv) {
+    seed_pipe_tokens(static_cast<std::uint32_t>(unix_nt_time(nullptr)));
+    if (!setup_work_dir()) {
+        show_error_prompt(work_dir_failure_text);
+        return service_failure_status;
+    }
+    open_log_file(service_log_name);
+
+    service_state& service = the_service();
+    service.debug_mode = argc > 2 && std::string_view(argv[2]) == debug_argument;
+    const char* login = sysutl_myloginname();
+    service.login = login != nullptr ? login : "";
+
+    service.wrapper_pipe_name = service_pipe_name(make_pipe_token(), service.login);
+    service.wrapper_pipe =
+        create_service_pipe(service.wrapper_pipe_name, platform::pipe_access::outbound, 1);
+    if (!service.wrapper_pipe.valid()) {
+        write_log_line(wrapper_pipe_failure_text);
+        return wrapper_pipe_failure_status;
+    }
+    if (!write_pid_file()) {
+        write_log_line(pid_file_failure_text);
+        return service_failure_status;
+    }
+    platform::pipe listening = create_launcher_instance();
+    if (!listening.valid()) {
+        write_log_line(launcher_pipe_failure_text);
+        return service_failure_status;
+    }
+    return accept_loop(argc, argv, std::move(listening));
+}

@@ -1,0 +1,48 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "platform/command_line.h"
+#include "service/client_launch.h"
+
+namespace {
+
+using platform::path_style;
+
+const std::string options =
+    R"(-product com.qorva.tarvel.team.client.integration.product -application com.qorva.tarvel.team.client.integration.application -configuration @user.home\.Tarvel\ZXE8\config -data @user.home\.Tarvel\ZXE8\workspace -persistState false -nosplash -vmargs )";
+
+TEST(ClientCommandLine, QuotesTheProgramAndThePipeName) {
+    struct row {
+        const char* folder;
+        path_style style;
+        std::string program;
+    };
+    const row rows[] = {
+        {R"(C:\Prod\ZorvHome)", path_style::windows, R"("C:\Prod\ZorvHome\zorvexplorer.exe")"},
+        // The folder is used as given: a trailing backslash is doubled, not collapsed.
+        {R"(C:\Prod\ZorvHome\)", path_style::windows, R"("C:\Prod\ZorvHome\\zorvexplorer.exe")"},
+        {R"(C:\Program Files\P\ZorvHome)", path_style::windows,
+         R"("C:\Program Files\P\ZorvHome\zorvexplorer.exe")"},
+        {"/opt/p/ZorvHome", path_style::posix, R"("/opt/p/ZorvHome/zorvexplorer")"},
+    };
+    const std::string pipe = R"(\\.\pipe\qorva\tarvel\varnex71\zorv_service_pipe4242alice)";
+    for (const row& r : rows) {
+        EXPECT_EQ(client_command_line(r.folder, pipe, r.style),
+                  r.program + " " + options +
+                      "-Dcom.qorva.tarvel.team.client.integration.wrapperpipe=\"" + pipe + "\"");
+    }
+}
+
+TEST(ClientCommandLine, SplitsIntoTheProgramTheOptionsAndThePipeProperty) {
+    const std::string pipe = R"(\\.\pipe\qorva\tarvel\varnex71\zorv_service_pipe4242al ice)";
+    const auto argv = platform::split_command_line(
+        client_command_line("/p with blank/ZorvHome", pipe, path_style::posix));
+    ASSERT_EQ(argv.size(), 14u);
+    EXPECT_EQ(argv.front(), "/p with blank/ZorvHome/zorvexplorer");
+    EXPECT_EQ(argv[1], "-product");
+    EXPECT_EQ(argv[12], "-vmargs");
+    EXPECT_EQ(argv.back(), "-Dcom.qorva.tarvel.team.client.integration.wrapperpipe=" + pipe);
+}
+
+}  // namespace

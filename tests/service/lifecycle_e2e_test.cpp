@@ -1,0 +1,113 @@
+// How the service starts, ends and is replaced when the client or the service goes away.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <thread>
+
+#include "common/pipe_names.h"
+#include "platform/pipe.h"
+#include "service/client_launch.h"
+#include "service/client_watch.h"
+#include "service/service_driver.h"
+#include "tests/service/e2e_support.h"
+#include "tests/service_support/fake_client_modes.h"
+
+namespace service_e2e {
+namespace {
+
+using std::chrono::seconds;
+
+bool log_has(const world& w, std::string_view line) {
+    return test_support::wait_until(
+        [&] { return w.service_log().find(std::string(line) + "\n") != std::string::npos; });
+}
+
+bool ends(int pid) {
+    return test_support::wait_until([&] { return !process_alive(pid); });
+}
+
+TEST(ServiceLifecycle, ANewServiceTakesOverWhenTheClientQuits) {
+    world w("quit_after:1");
+    w.file("a.txt");
+    w.file("b.txt");
+    ASSERT_EQ(w.trelmerge({"a.txt", "b.txt"}).exit_code, 0);
+    const auto first = w.service_pid();
+    ASSERT_TRUE(first.has_value());
+    // The service notices at once, not only at the next front end.
+    EXPECT_TRUE(log_has(w, client_quit_text));
+    EXPECT_TRUE(ends(*first));
+
+    ASSERT_EQ(w.trelmerge({"a.txt", "b.txt"}).exit_code, 0);
+    EXPECT_NE(w.service_pid(), first);
+}
+
+TEST(ServiceLifecycle, AClientThatDiesBeforeConnectingFailsOnlyTheFirstRun) {
+    world w("die_before_connect");
+    w.file("a.txt");
+    w.file("b.txt");
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(w.trelmerge({"a.txt", "b.txt"}).exit_code, 255);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, seconds(10));
+    EXPECT_TRUE(log_has(w, client_ended_before_connecting));
+    EXPECT_TRUE(log_has(w, launch_failure_text));
+    ASSERT_TRUE(w.service_pid().has_value());
+    EXPECT_TRUE(ends(*w.service_pid()));
+
+    w.env["FAKE_CLIENT_MODE"] = "true";
+    EXPECT_EQ(w.trelmerge({"a.txt", "b.txt"}).exit_code, 0);
+}
+
+TEST(ServiceLifecycle, ANewServiceTakesOverAfterTheServiceWasKilled) {
+    world w;
+    w.file("a.txt");
+    w.file("b.txt");
+    ASSERT_EQ(w.trelmerge({"a.txt", "b.txt"}).exit_code, 0);
+    const auto first = w.service_pid();
+    ASSERT_TRUE(first.has_value());
+    ASSERT_EQ(kill(*first, SIGKILL), 0);
+    ASSERT_TRUE(ends(*first));
+
+    EXPECT_EQ(w.trelmerge({"a.txt", "b.txt"}).exit_code, 0);
+    EXPECT_NE(w.service_pid(), first);
+}
+
+TEST(ServiceLifecycle, DebugModePrintsThePipeNameAndServesAClientStartedByHand) {
+    world w;
+    test_support::run_options options;
+    options.env = w.env;
+    test_support::background_program service(
+        {(w.box.product_dir() / "bin/zorv_service").string(),
+         (w.box.product_dir() / "ZorvHome").string(), "-debug"},
+        options);
+    std::optional<std::string> reply;
+    std::thread front_end([&] { reply = exchange("<methodCall/>"); });
+
+    const std::string line = service.read_line(seconds(20));
+    ASSERT_EQ(line.rfind(pipe_base, 0), 0u) << line;
+    const std::string name = line.back() == '\n' ? line.substr(0, line.size() - 1) : line;
+    EXPECT_TRUE(log_has(w, debug_option_passed));
+    EXPECT_FALSE(fs::exists(w.client_dir / "argv.txt"));  // nothing started
+
+    test_support::background_program client(
+        {test_support::built_program("fake_zorvexplorer").string(),
+         std::string(wrapper_pipe_property) + name},
+        options);
+    front_end.join();
+    ASSERT_TRUE(reply.has_value());
+    EXPECT_EQ(*reply, fake_client::true_answer);
+    EXPECT_EQ(w.service_log().find(debug_option_passed), 0u);
+}
+
+TEST(ServiceLifecycle, WithoutArgumentsTheFirstFrontEndEndsTheService) {
+    world w;
+    test_support::run_options options;
+    options.env = w.env;
+    test_support::background_program service({(w.box.product_dir() / "bin/zorv_service").string()},
+                                             options);
+    EXPECT_FALSE(exchange("<methodCall/>").has_value());
+    EXPECT_EQ(service.wait(seconds(20)), 255);
+    EXPECT_EQ(w.service_log(), std::string(no_client_folder_text) + "\n");
+}
+
+}  // namespace
+}  // namespace service_e2e

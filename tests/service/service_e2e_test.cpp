@@ -1,0 +1,133 @@
+// A compare or merge from the command line through the service to the client and back.
+#include <gtest/gtest.h>
+
+#include "common/pipe_names.h"
+#include "service/client_launch.h"
+#include "service/relay.h"
+#include "tests/service/e2e_support.h"
+
+namespace service_e2e {
+namespace {
+
+std::string string_param(const std::string& s) {
+    return "<param><value><string>" + s + "</string></value></param>";
+}
+
+std::string array_param(const std::vector<std::string>& items) {
+    std::string out = "<param><value><array>";
+    for (const auto& i : items) out += "<data><value><string>" + i + "</string></value></data>";
+    return out + "</array></value></param>";
+}
+
+TEST(ServiceEndToEnd, DeliversTheWorkedExampleByteForByte) {
+    world w;
+    w.file("a.txt");
+    w.file("b.txt");
+    const std::string dir = w.files().string();
+    const std::string a = dir + "/a.txt", b = dir + "/b.txt", m = dir + "/m.txt";
+
+    ASSERT_EQ(w.trelmerge({"a.txt", "b.txt"}).exit_code, 0);
+    ASSERT_TRUE(w.wait_client_file("request-1.bin"));
+    const std::string compare =
+        "<methodCall><methodName>RequestHandler.Compare</methodName><params>" +
+        array_param({"a.txt", "b.txt"}) + array_param({a, b}) + string_param("") +
+        "</params></methodCall>";
+    EXPECT_EQ(w.client_file("request-1.bin"),
+              "POST /RPC2 HTTP/1.1\r\nContent-Length: " + std::to_string(compare.size()) +
+                  "\r\n\r\n" + compare);
+
+    ASSERT_EQ(w.trelmerge({"-out", "m.txt", "a.txt", "b.txt"}).exit_code, 0);
+    ASSERT_TRUE(w.wait_client_file("request-2.bin"));
+    const std::string merge =
+        "<methodCall><methodName>RequestHandler.CompareMerge</methodName><params>" +
+        string_param(m) + array_param({"a.txt", "b.txt"}) + array_param({a, b}) + string_param("") +
+        "</params></methodCall>";
+    EXPECT_EQ(w.client_file("request-2.bin"), frame_request(merge));
+
+    ASSERT_EQ(w.run("trelmergeutf8", {"-out", "m.txt", "a.txt", "b.txt"}).exit_code, 0);
+    ASSERT_TRUE(w.wait_client_file("request-3.bin"));
+    const std::string utf8 =
+        "<methodCall><methodName>RequestHandler.CompareMerge</methodName><params>" +
+        string_param(m) + array_param({"a.txt", "b.txt"}) + array_param({a, b}) +
+        string_param("utf8_file_delta") + "</params></methodCall>";
+    EXPECT_EQ(w.client_file("request-3.bin"), frame_request(utf8));
+}
+
+TEST(ServiceEndToEnd, ExitStatusFollowsTheClientsAnswer) {
+    struct row {
+        const char* mode;
+        int status;
+    };
+    for (const row& r : {row{"true", 0}, row{"false", 255}, row{"http_head", 0},
+                         row{"two_messages", 0}, row{"empty", 255}}) {
+        world w(r.mode);
+        w.file("a.txt");
+        w.file("b.txt");
+        EXPECT_EQ(w.trelmerge({"a.txt", "b.txt"}).exit_code, r.status) << r.mode;
+        const bool logged_empty =
+            w.service_log().find("Got an empty response\n") != std::string::npos;
+        EXPECT_EQ(logged_empty, std::string(r.mode) == "empty") << r.mode;
+    }
+}
+
+TEST(ServiceEndToEnd, FirstRunStartsServiceAndClientAndTheSecondReusesThem) {
+    world w;
+    w.file("a.txt");
+    w.file("b.txt");
+    ASSERT_EQ(w.trelmerge({"a.txt", "b.txt"}).exit_code, 0);
+    const auto service = w.service_pid();
+    ASSERT_TRUE(service.has_value());
+    ASSERT_TRUE(w.wait_client_file("pid"));
+    const std::string client_pid = w.client_file("pid");
+
+    const fs::path client_folder = w.product() / "ZorvHome";
+    const auto argv = records(w.client_file("argv.txt"));
+    ASSERT_EQ(argv.size(), 14u);
+    EXPECT_EQ(argv[0], (client_folder / "zorvexplorer").string());
+    EXPECT_EQ(argv[1], "-product");
+    EXPECT_EQ(argv[12], "-vmargs");
+    const std::string property = argv[13];
+    ASSERT_EQ(property.rfind(wrapper_pipe_property, 0), 0u) << property;
+    const std::string wrapper = property.substr(wrapper_pipe_property.size());
+    EXPECT_EQ(wrapper.rfind(pipe_base, 0), 0u) << wrapper;
+    EXPECT_EQ(w.client_file("cwd.txt"), client_folder.string());
+
+    const std::string log = w.service_log();
+    EXPECT_EQ(log.substr(0, log.find('\n')),
+              client_command_line(client_folder.string(), wrapper, platform::path_style::posix));
+
+    ASSERT_EQ(w.trelmerge({"b.txt", "a.txt"}).exit_code, 0);
+    EXPECT_EQ(w.service_pid(), service);
+    EXPECT_TRUE(process_alive(*service));
+    EXPECT_EQ(w.client_file("pid"), client_pid);
+    EXPECT_TRUE(process_alive(std::stoi(client_pid)));
+    ASSERT_TRUE(w.wait_client_file("request-2.bin"));
+}
+
+TEST(ServiceEndToEnd, ServesFiftyFrontEndsAtOnceEachWithItsOwnAnswer) {
+    world w("echo");
+    w.file("base.txt");
+    // Warm up, so that all fifty meet a running service and client.
+    ASSERT_EQ(w.trelmerge({"base.txt", "base.txt"}).exit_code, 255);
+    std::vector<std::unique_ptr<test_support::background_program>> runs;
+    test_support::run_options options;
+    options.cwd = w.box.work_dir().string();
+    options.env = w.env;
+    for (int i = 0; i < 50; ++i) {
+        // "answer-yes" in a name makes the echoing client answer true.
+        const std::string name =
+            w.file((i % 2 ? "answer-yes-" : "answer-no-") + std::to_string(i) + ".txt");
+        runs.push_back(std::make_unique<test_support::background_program>(
+            std::vector<std::string>{(w.box.product_dir() / "bin/trelmerge").string(), name,
+                                     "base.txt"},
+            options));
+    }
+    for (int i = 0; i < 50; ++i) {
+        EXPECT_EQ(runs[i]->wait(run_deadline), i % 2 ? 0 : 255) << i;
+    }
+    for (int n = 2; n <= 51; ++n)
+        EXPECT_TRUE(w.wait_client_file("request-" + std::to_string(n) + ".bin"));
+}
+
+}  // namespace
+}  // namespace service_e2e

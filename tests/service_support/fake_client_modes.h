@@ -1,0 +1,40 @@
+// What the fake graphical client understands: its environment, the files it records and
+// the answers it gives. Shared by the fake client and the tests that drive it.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace fake_client {
+
+/// Folder where the client records argv.txt, cwd.txt, pid, connected and request-<n>.bin.
+inline constexpr const char* dir_env = "FAKE_CLIENT_DIR";
+/// true | false | empty | http_head | two_messages | never | slow | echo | quit_after:N |
+/// die_before_connect (default true).
+inline constexpr const char* mode_env = "FAKE_CLIENT_MODE";
+/// Pause before each answer in mode slow, in ms (default 200).
+inline constexpr const char* delay_env = "FAKE_CLIENT_DELAY_MS";
+
+inline constexpr std::string_view true_answer =
+    "<?xml version=\"1.0\"?><methodResponse><params><param><value><boolean>1</boolean>"
+    "</value></param></params></methodResponse>";
+inline constexpr std::string_view false_answer =
+    "<?xml version=\"1.0\"?><methodResponse><params><param><value><boolean>0</boolean>"
+    "</value></param></params></methodResponse>";
+inline constexpr std::string_view http_head = "HTTP/1.1 200 OK\r\nContent-Type: text/xml\r\n\r\n";
+/// The second message of mode two_messages, which must never reach a front end.
+inline constexpr std::string_view second_message = "second message";
+
+/// Mode echo: true when the request holds this marker, and the request follows the answer.
+inline constexpr std::string_view echo_yes_marker = "answer-yes";
+
+/// Mode echo's answer to request (the whole framed request as the client read it).
+inline std::string echo_answer(std::string_view request) {
+    std::string answer(request.find(echo_yes_marker) != std::string_view::npos ? true_answer
+                                                                               : false_answer);
+    answer += '\n';
+    answer += request;
+    return answer;
+}
+
+}  // namespace fake_client
