@@ -6,7 +6,11 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <set>
+#include <sstream>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "tests/support/run_program.h"
 #include "tests/support/sandbox.h"
@@ -156,6 +160,35 @@ TEST(log_file, lines_go_to_standard_output_while_the_log_cannot_be_opened) {
     ASSERT_TRUE(setup_work_dir());
     write_log_line("three");
     EXPECT_EQ(read_file(box.user_work_dir() / "trelmerge.log"), "three\n");
+}
+
+TEST(log_file, keeps_lines_of_concurrent_writers_whole) {
+    sandbox box;
+    ASSERT_TRUE(setup_work_dir());
+    open_log_file(service_log_name);
+    constexpr int writers = 6;
+    constexpr int lines = 150;
+    std::vector<std::thread> threads;
+    for (int w = 0; w < writers; ++w) {
+        threads.emplace_back([w] {
+            for (int i = 0; i < lines; ++i) {
+                write_log_line("writer " + std::to_string(w) + " line " + std::to_string(i) +
+                               std::string(100, 'x'));
+            }
+        });
+    }
+    for (auto& t : threads) t.join();
+    std::istringstream in(read_file(box.user_work_dir() / "zorv_service.log"));
+    std::set<std::string> seen;
+    for (std::string line; std::getline(in, line);) seen.insert(line);
+    EXPECT_EQ(seen.size(), std::size_t{writers * lines});
+    for (int w = 0; w < writers; ++w) {
+        for (int i = 0; i < lines; ++i) {
+            const std::string line = "writer " + std::to_string(w) + " line " + std::to_string(i) +
+                                     std::string(100, 'x');
+            ASSERT_TRUE(seen.count(line)) << line;
+        }
+    }
 }
 
 // Helper role: run alone in a fresh process, where no log has been opened.
