@@ -1,0 +1,227 @@
+// The trelmerge program run from an installed product tree, with stand-ins for the relay
+// service and the prompt tool.
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstring>
+
+#include "common/pipe_names.h"
+#include "common/product_runtime.h"
+#include "platform/pipe.h"
+#include "platform/process.h"
+#include "tests/frontend/fake_service.h"
+#include "tests/helpers/record_argv.h"
+#include "tests/support/run_program.h"
+#include "tests/support/sandbox.h"
+
+namespace fs = std::filesystem;
+using test_support::read_file;
+using test_support::run_result;
+using test_support::write_file;
+
+namespace {
+
+constexpr int exit_failure = 255;  // -1 as a shell sees it
+
+const std::string true_answer =
+    "HTTP/1.1 200 OK\r\nContent-Type: text/xml\r\n\r\n<?xml version=\"1.0\"?><methodResponse>"
+    "<params><param><value><boolean>1</boolean></value></param></params></methodResponse>";
+
+std::string message(const std::string& text) { return "trelmerge: " + text + "\n"; }
+
+const std::string usage = message(
+    "Usage: trelmerge\n    [ -out output-pname ]\n    [ -blank_ignore ]\n"
+    "    [-encoding utf-8|utf-16le|utf-16be|utf-32le|utf-32be]\n    [ -base pname ]\n"
+    "contrib-pname ...");
+
+std::string worked_example(const std::string& dir) {
+    return "<methodCall><methodName>RequestHandler.Compare</methodName><params><param><value>"
+           "<array><data><value><string>a.txt</string></value></data><data><value><string>b.txt"
+           "</string></value></data></array></value></param><param><value><array><data><value>"
+           "<string>" +
+           dir + "/a.txt</string></value></data><data><value><string>" + dir +
+           "/b.txt</string></value></data></array></value></param><param><value><string>"
+           "</string></value></param></params></methodCall>";
+}
+
+// One installed product with trelmerge, and files a.txt and b.txt in a folder of its own.
+struct installation {
+    test_support::sandbox box;
+    std::map<std::string, std::string> env{{"VARNEX_CONNECT_PAUSE_MS", "200"}};
+
+    installation() {
+        box.install("trelmerge", "bin/trelmerge");
+        write_file(box.work_dir() / "a.txt", "a\n");
+        write_file(box.work_dir() / "b.txt", "b\n");
+    }
+
+    /// The stand-in relay service, answering with reply (none: closes without answering).
+    void install_fake_service(std::optional<std::string> reply) {
+        box.install("frontend_fake_service", "bin/zorv_service");
+        env[fake_service::request_file_env] = request_file().string();
+        if (reply) env[fake_service::reply_env] = *reply;
+    }
+
+    fs::path request_file() const { return box.root() / "request"; }
+    fs::path argv_file() const { return box.root() / "argv"; }
+    fs::path product() const { return fs::canonical(box.product_dir()); }
+    fs::path files() const { return fs::canonical(box.work_dir()); }
+    fs::path pid_file() const { return box.user_work_dir() / "zorv_service.pid"; }
+
+    /// A program that records how it was started, in place of relative.
+    void install_recorder(const fs::path& relative) {
+        box.install("record_argv", relative);
+        env[test_helpers::record_argv_file_env] = argv_file().string();
+    }
+
+    run_result run(const std::vector<std::string>& args,
+                   std::chrono::milliseconds deadline = std::chrono::seconds(60)) {
+        std::vector<std::string> argv{(box.product_dir() / "bin/trelmerge").string()};
+        argv.insert(argv.end(), args.begin(), args.end());
+        test_support::run_options options;
+        options.cwd = box.work_dir().string();
+        options.env = env;
+        options.deadline = deadline;
+        return test_support::run_program(argv, options);
+    }
+};
+
+}  // namespace
+
+TEST(Trelmerge, ComparesTwoFilesThroughTheServiceItStartsAndThenReuses) {
+    installation product;
+    product.install_fake_service(true_answer);
+    const run_result first = product.run({"a.txt", "b.txt"});
+    EXPECT_EQ(first.exit_code, 0) << first.err;
+    EXPECT_EQ(first.out + first.err, "");
+    EXPECT_EQ(read_file(product.request_file()), worked_example(product.files().string()));
+    EXPECT_EQ(read_file(product.box.user_work_dir() / "trelmerge.log"), "");
+
+    // The second run finds the service through its pid file and starts no other.
+    const std::string pid = read_file(product.pid_file());
+    ASSERT_FALSE(pid.empty());
+    fs::remove(product.request_file());
+    const run_result second = product.run({"-encoding", "utf-8", "a.txt", "b.txt"});
+    EXPECT_EQ(second.exit_code, 0) << second.err;
+    EXPECT_NE(read_file(product.request_file()).find("utf8_file_delta"), std::string::npos);
+    EXPECT_EQ(read_file(product.pid_file()), pid);
+}
+
+TEST(Trelmerge, FailsWithoutATrueAnswer) {
+    const std::optional<std::string> answers[] = {
+        std::string("<boolean>0</boolean>"),
+        std::string("HTTP/1.1 200 OK\r\n\r\n<methodResponse><fault/></methodResponse>"),
+        std::nullopt,  // the service closes without answering
+    };
+    for (const auto& answer : answers) {
+        installation product;
+        product.install_fake_service(answer);
+        const run_result result = product.run({"a.txt", "b.txt"});
+        EXPECT_EQ(result.exit_code, exit_failure) << answer.value_or("(none)");
+        EXPECT_EQ(result.out + result.err, "");
+        EXPECT_EQ(read_file(product.request_file()), worked_example(product.files().string()));
+    }
+}
+
+TEST(Trelmerge, StartsANewServiceOverALeftoverPidFileAndSocket) {
+    installation product;
+    product.install_fake_service(true_answer);
+
+    platform::process ended = platform::start_process("\"/bin/true\"");
+    ASSERT_TRUE(ended.wait_for_exit(std::chrono::seconds(20)).has_value());
+    fs::create_directory(product.box.user_work_dir());
+    ::chmod(product.box.user_work_dir().c_str(), 0700);
+    write_file(product.pid_file(), std::to_string(ended.id()));
+
+    // A socket file whose listener is gone.
+    const std::string socket_path = platform::pipe_socket_path(
+        launcher_request_pipe_name(sysutl_myloginname()), product.box.pipe_dir().string());
+    ASSERT_FALSE(socket_path.empty());
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, socket_path.c_str(), sizeof address.sun_path - 1);
+    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ::close(fd);
+
+    const run_result result = product.run({"a.txt", "b.txt"});
+    EXPECT_EQ(result.exit_code, 0) << result.err;
+    EXPECT_NE(read_file(product.pid_file()), std::to_string(ended.id()));
+}
+
+TEST(Trelmerge, StartsTheServiceBeforeLookingAtAWrongCommandLine) {
+    installation product;
+    product.install_recorder("bin/zorv_service");
+    const run_result result = product.run({});
+    EXPECT_EQ(result.exit_code, exit_failure);
+    EXPECT_EQ(result.err, message("At least two objects must be supplied to compare.") + usage);
+    EXPECT_EQ(result.out, "");
+
+    ASSERT_TRUE(test_support::wait_until([&] { return fs::exists(product.argv_file()); }));
+    const auto service = test_helpers::read_recorded_run(product.argv_file().string());
+    ASSERT_TRUE(service);
+    EXPECT_EQ(service->argv, (std::vector<std::string>{
+                                 (product.product() / "bin/zorv_service").string(),
+                                 (product.product() / "ZorvHome").string()}));
+}
+
+TEST(Trelmerge, PrintsTheValidationMessageAndThenTheUsage) {
+    installation product;
+    product.install_recorder("bin/zorv_service");
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{"a.txt"}, message("At least two objects must be supplied to compare.") + usage},
+        {{"-favor_contrib", "1", "a.txt", "b.txt"},
+         message("You must supply the \"-favor_contrib\" option when the \"-blank_ignore\" "
+                 "option is used in merge mode.") +
+             usage},
+        {{"-out", "m", "-blank_ignore", "-favor_contrib", "3", "a.txt", "b.txt"},
+         message("The favor contributor specified is invalid.") + usage},
+        {{"-encoding", "UTF-8", "a.txt", "b.txt"},
+         message("Incorrect Encoding Option was Specified") + usage},
+        {{"-Out", "m", "a.txt", "b.txt"}, usage},
+        {{"-bogus", "a.txt", "b.txt"}, usage},
+        {{"a.txt", "b.txt", "-out"}, usage},
+        {{"a.txt", "missing.txt"}, usage},
+        {{"", "a.txt", "b.txt"}, usage},
+    };
+    for (const auto& [args, err] : cases) {
+        const run_result result = product.run(args);
+        EXPECT_EQ(result.exit_code, exit_failure) << testing::PrintToString(args);
+        EXPECT_EQ(result.err, err) << testing::PrintToString(args);
+        EXPECT_EQ(result.out, "");
+    }
+}
+
+TEST(Trelmerge, ShowsThePromptWhenTheWorkDirectoryCannotBeMade) {
+    installation product;
+    product.install_recorder("bin/trelprompt");
+    const fs::path not_a_folder = product.box.root() / "plain-file";
+    write_file(not_a_folder, "");
+    product.env["TMPDIR"] = not_a_folder.string();
+
+    const run_result result = product.run({"a.txt", "b.txt"});
+    EXPECT_EQ(result.exit_code, exit_failure);
+    EXPECT_EQ(result.out + result.err, "");
+    const auto prompt = test_helpers::read_recorded_run(product.argv_file().string());
+    ASSERT_TRUE(prompt);
+    EXPECT_EQ(prompt->argv,
+              (std::vector<std::string>{(product.product() / "bin/trelprompt").string(), "proceed",
+                                        "-mask", "p", "-type", "error", "-prompt",
+                                        "\" Could not set the temporary directory \"",
+                                        "-prefer_gui"}));
+    EXPECT_FALSE(fs::exists(product.box.user_work_dir()));
+}
+
+TEST(Trelmerge, LogsAndFailsWhenTheServiceCannotBeStarted) {
+    installation product;  // no bin/zorv_service
+    // A run that reached the connect loop would pause for 13 minutes and miss the deadline.
+    product.env["VARNEX_CONNECT_PAUSE_MS"] = "60000";
+    const run_result result = product.run({"a.txt", "b.txt"}, std::chrono::seconds(30));
+    EXPECT_EQ(result.exit_code, exit_failure);
+    EXPECT_EQ(result.out + result.err, "");
+    EXPECT_EQ(read_file(product.box.user_work_dir() / "trelmerge.log"),
+              "Unable to start zorv_service\n");
+}

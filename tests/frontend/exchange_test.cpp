@@ -1,0 +1,156 @@
+// The exchange on the launcher request pipe against a relay service stand-in on a thread.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <memory>
+#include <thread>
+
+#include "common/pipe_names.h"
+#include "common/product_runtime.h"
+#include "common/work_dir.h"
+#include "frontend/service_client.h"
+#include "platform/pipe.h"
+#include "tests/support/sandbox.h"
+
+namespace {
+
+std::string pipe_name() { return launcher_request_pipe_name(sysutl_myloginname()); }
+
+// Listens on the launcher request pipe from construction and serves one connection: reads
+// the whole request, then answers with reply (or, without one, closes without answering).
+class fake_relay {
+public:
+    explicit fake_relay(std::optional<std::string> reply) : reply_(std::move(reply)) {
+        platform::pipe_server_options options;
+        options.max_instances = platform::unlimited_instances;
+        server_ = platform::pipe::create_server(pipe_name(), options);
+        if (server_.valid()) thread_ = std::thread([this] { serve(); });
+    }
+    ~fake_relay() {
+        if (!thread_.joinable()) return;
+        // A test that failed before connecting must not leave the thread blocked.
+        if (!done_) (void)platform::pipe::open(pipe_name(), platform::pipe_open::read_write);
+        thread_.join();
+    }
+    fake_relay(const fake_relay&) = delete;
+    fake_relay& operator=(const fake_relay&) = delete;
+
+    bool listening() const { return server_.valid(); }
+    /// The request as received; call after the exchange.
+    std::string request() {
+        if (thread_.joinable()) thread_.join();
+        return request_;
+    }
+
+private:
+    void serve() {
+        if (server_.wait_for_client() == platform::connect_status::connected) {
+            char buffer[4096];
+            for (;;) {
+                const auto got = server_.read(buffer, sizeof buffer);
+                if (got.status == platform::io_status::failed) break;
+                request_.append(buffer, got.count);
+                if (got.status == platform::io_status::ok) break;
+            }
+            if (reply_) {
+                server_.write(*reply_);
+                server_.flush();
+            }
+            server_.disconnect();
+        }
+        server_.close();
+        done_ = true;
+    }
+
+    std::optional<std::string> reply_;
+    platform::pipe server_;
+    std::string request_;
+    std::atomic<bool> done_{false};
+    std::thread thread_;
+};
+
+class Exchange : public testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(setup_work_dir());
+        open_log_file(frontend_log_name);
+        connect_schedule schedule;
+        schedule.pause = [this](unsigned seconds) {
+            EXPECT_EQ(seconds, 10u);
+            ++pauses_;
+            if (on_pause_) on_pause_(pauses_);
+        };
+        set_connect_schedule(schedule);
+    }
+    void TearDown() override { set_connect_schedule({}); }
+
+    std::string log() { return test_support::read_file(box_.user_work_dir() / "trelmerge.log"); }
+
+    test_support::sandbox box_;
+    int pauses_ = 0;
+    std::function<void(int)> on_pause_;
+};
+
+}  // namespace
+
+TEST_F(Exchange, SendsTheRequestBytesAndReturnsTheWholeShortReply) {
+    std::string request = "<methodCall>&amp;\xe4\x01 ";
+    request += std::string(10000, 'r');  // longer than one pipe buffer
+    fake_relay relay(std::string("<boolean>1</boolean>"));
+    ASSERT_TRUE(relay.listening());
+    std::string reply;
+    ASSERT_TRUE(send_service_request(request, reply));
+    EXPECT_EQ(reply, "<boolean>1</boolean>");
+    EXPECT_EQ(relay.request(), request);
+    EXPECT_EQ(pauses_, 0);
+    EXPECT_EQ(log(), "");
+}
+
+TEST_F(Exchange, KeepsAtMost1023BytesOfTheReply) {
+    for (const std::size_t size : {1023u, 1024u, 1500u}) {
+        std::string answer(size, 'x');
+        for (std::size_t i = 0; i < size; ++i) answer[i] = static_cast<char>('a' + i % 26);
+        fake_relay relay(answer);
+        std::string reply = "kept:";
+        ASSERT_TRUE(send_service_request("q", reply)) << size;
+        EXPECT_EQ(reply, "kept:" + answer.substr(0, 1023)) << size;
+        EXPECT_EQ(relay.request(), "q");
+    }
+}
+
+TEST_F(Exchange, CutsTheReplyAtItsFirstNul) {
+    fake_relay relay(std::string("<boolean>\0001</boolean>", 20));
+    std::string reply;
+    ASSERT_TRUE(send_service_request("q", reply));
+    EXPECT_EQ(reply, "<boolean>");
+}
+
+TEST_F(Exchange, FailsWhenTheServiceClosesWithoutAnswering) {
+    fake_relay relay(std::nullopt);
+    std::string reply;
+    EXPECT_FALSE(send_service_request("q", reply));
+    EXPECT_EQ(reply, "");
+    EXPECT_EQ(relay.request(), "q");
+}
+
+TEST_F(Exchange, WithoutAPipeWaitsThirteenTimesThenLogsThePipeName) {
+    std::string reply;
+    EXPECT_FALSE(send_service_request("q", reply));
+    EXPECT_EQ(pauses_, 13);
+    EXPECT_EQ(log(), "Unable to obtain pipe " + pipe_name() + "\n");
+    EXPECT_EQ(pipe_name(), std::string(R"(\\.\pipe\qorva\tarvel\varnex71\zorv_service_pipe_request)") +
+                               sysutl_myloginname());
+}
+
+TEST_F(Exchange, OpensAPipeThatAppearsDuringTheLastPause) {
+    std::unique_ptr<fake_relay> relay;
+    on_pause_ = [&relay](int count) {
+        if (count == 13) relay = std::make_unique<fake_relay>(std::string("<boolean>1</boolean>"));
+    };
+    std::string reply;
+    ASSERT_TRUE(send_service_request("late", reply));
+    EXPECT_EQ(pauses_, 13);
+    EXPECT_EQ(reply, "<boolean>1</boolean>");
+    EXPECT_EQ(relay->request(), "late");
+    EXPECT_EQ(log(), "");
+}

@@ -1,0 +1,46 @@
+// A validation world for tests: a chosen current directory and path style, a set of files
+// that open, and the messages printed.
+#pragma once
+
+#include <set>
+#include <string>
+#include <vector>
+
+#include "frontend/compare_options.h"
+
+namespace frontend_test {
+
+struct world {
+    std::string cwd = "/home/u";
+    platform::path_style style = platform::path_style::posix;
+    std::set<std::string> missing;  // every other name opens
+    std::vector<int> printed;
+
+    validation_env env() {
+        validation_env e;
+        e.cwd = cwd;
+        e.style = style;
+        e.get_drive = [](std::string_view dir) { return platform::drive_designation(dir); };
+        e.can_open_for_reading = [this](const std::string& path) {
+            return missing.count(path) == 0;
+        };
+        e.print_message = [this](int position) { printed.push_back(position); };
+        return e;
+    }
+
+    static world windows_at(std::string cwd) {
+        world w;
+        w.cwd = std::move(cwd);
+        w.style = platform::path_style::windows;
+        return w;
+    }
+};
+
+/// Parses args (without the program) into options; true when the command line was accepted.
+inline bool parse(CompareOptions& options, const std::vector<std::string>& args) {
+    std::vector<const char*> argv{"trelmerge"};
+    for (const auto& a : args) argv.push_back(a.c_str());
+    return !options.parse_command_line(static_cast<int>(argv.size()), argv.data());
+}
+
+}  // namespace frontend_test

@@ -1,0 +1,238 @@
+#include <gtest/gtest.h>
+
+#include "frontend/compare_options.h"
+#include "frontend/msg_catalogue.h"
+#include "tests/frontend/frontend_test_env.h"
+
+using frontend_test::parse;
+using frontend_test::world;
+using strings = std::vector<std::string>;
+
+struct parse_case {
+    strings args;
+    bool accepted;
+    strings contributors;  // checked when accepted
+};
+
+TEST(ParseCommandLine, AcceptsOrRejectsAsTheOptionRulesSay) {
+    const parse_case cases[] = {
+        {{"a", "b"}, true, {"a", "b"}},
+        {{"-base", "z", "p", "q"}, true, {"z", "p", "q"}},
+        {{"a", "-base", "z"}, false, {}},
+        {{"-base", "z", "-base", "y", "p"}, false, {}},
+        {{"a", "b", "-out"}, false, {}},
+        {{"-out", "-blank_ignore", "a", "b"}, false, {}},
+        {{"-Out", "m", "a", "b"}, false, {}},
+        {{"-", "a", "b"}, false, {}},
+        {{"--out", "m", "a", "b"}, false, {}},
+        {{"/out", "a"}, true, {"/out", "a"}},
+        {{"-html", "a", "-qall", "b"}, true, {"a", "b"}},
+        {{"-abort", "-pause", "-html", "-force", "-query", "-hstack", "-vstack", "-qall",
+          "-qntrivial", "a", "b"},
+         true,
+         {"a", "b"}},
+        {{"-encoding"}, false, {}},
+        {{"a", "b", "-fname"}, false, {}},
+        {{"-fname", "", "a", "b"}, true, {"a", "b"}},
+        // Empty names have nothing to make absolute or to open.
+        {{"", "a"}, false, {}},
+        {{"-base", "", "a", "b"}, false, {}},
+        {{"-out", "", "a", "b"}, false, {}},
+    };
+    for (const auto& c : cases) {
+        CompareOptions options;
+        SCOPED_TRACE(testing::PrintToString(c.args));
+        EXPECT_EQ(parse(options, c.args), c.accepted);
+        if (c.accepted) {
+            EXPECT_EQ(options.contributors, c.contributors);
+        }
+    }
+}
+
+TEST(ParseCommandLine, KeepsScanningAfterAnErrorWithTheOptionStillWaiting) {
+    CompareOptions options;
+    // -html arrives while -out waits: an error, and m still goes to out.
+    EXPECT_FALSE(parse(options, {"-out", "-html", "m", "a", "b"}));
+    EXPECT_EQ(options.output_name, "m");
+    EXPECT_TRUE(options.merge_mode);
+    EXPECT_EQ(options.contributors, (strings{"a", "b"}));
+}
+
+TEST(ParseCommandLine, LaterSingleValuesReplaceEarlierOnes) {
+    CompareOptions options;
+    ASSERT_TRUE(parse(options, {"-out", "m1", "-out", "m2", "-encoding", "utf-8", "-encoding",
+                                "utf-32be", "-fname", "A", "-fname", "B", "a", "b"}));
+    EXPECT_EQ(options.output_name, "m2");
+    EXPECT_EQ(options.encoding, "utf-32be");
+    EXPECT_EQ(options.display_names, (strings{"A", "B"}));
+}
+
+struct validation_case {
+    strings args;
+    std::vector<int> printed;
+    bool valid;
+};
+
+TEST(Validate, StopsAtTheFirstFailingRuleWithItsMessage) {
+    const strings two{"a", "b"};
+    auto with = [&two](strings options) {
+        options.insert(options.end(), two.begin(), two.end());
+        return options;
+    };
+    const strings merge_ignore{"-out", "m", "-blank_ignore"};
+    auto favor = [&](std::string value) {
+        strings options = merge_ignore;
+        options.push_back("-favor_contrib");
+        options.push_back(value);
+        return with(options);
+    };
+    const validation_case cases[] = {
+        {{}, {msg_too_few_objects}, false},
+        {{"a"}, {msg_too_few_objects}, false},
+        {with({"-favor_contrib", "1"}), {msg_favor_contrib_required}, false},
+        {with({"-out", "m", "-favor_contrib", "1"}), {msg_favor_contrib_required}, false},
+        {with({"-blank_ignore", "-favor_contrib", "1"}), {msg_favor_contrib_required}, false},
+        // Rule 1 comes before the count of contributors.
+        {{"-favor_contrib", "1", "a"}, {msg_favor_contrib_required}, false},
+        {with(merge_ignore), {}, true},
+        {favor("1"), {}, true},
+        {favor("2x"), {}, true},
+        {favor(" +2"), {}, true},
+        {favor("3"), {msg_invalid_favor_contrib}, false},
+        {favor("0"), {msg_invalid_favor_contrib}, false},
+        // " -1" is a value; "-1" would be taken as an option (a usage error).
+        {favor(" -1"), {msg_invalid_favor_contrib}, false},
+        {favor("x"), {msg_invalid_favor_contrib}, false},
+        {favor("99999999999999999999"), {msg_invalid_favor_contrib}, false},
+        {with({"-encoding", "UTF-8"}), {msg_incorrect_encoding}, false},
+        {with({"-encoding", "utf-8", "-encoding", "utf8"}), {msg_incorrect_encoding}, false},
+        {with({"-encoding", " "}), {msg_incorrect_encoding}, false},
+        // A contributor that does not open: message 0 alone, before rules 6 and 7.
+        {{"-encoding", "bad", "a", "missing"}, {}, false},
+        {{"-out", "m", "-blank_ignore", "-favor_contrib", "9", "a", "missing"}, {}, false},
+        // The favor is judged before the encoding.
+        {{"-out", "m", "-blank_ignore", "-favor_contrib", "9", "-encoding", "bad", "a", "b"},
+         {msg_invalid_favor_contrib},
+         false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.args));
+        world w;
+        w.missing.insert("/home/u/missing");
+        CompareOptions options;
+        ASSERT_TRUE(parse(options, c.args));
+        EXPECT_EQ(options.validate(w.env()), c.valid);
+        EXPECT_EQ(w.printed, c.printed);
+    }
+}
+
+TEST(ParseCommandLine, TakesANegativeFavorValueAsAnOption) {
+    CompareOptions options;
+    EXPECT_FALSE(parse(options, {"-out", "m", "-blank_ignore", "-favor_contrib", "-1", "a", "b"}));
+}
+
+TEST(Validate, MapsEachEncodingToItsTypeName) {
+    const std::pair<const char*, const char*> rows[] = {
+        {"utf-8", "utf8_file_delta"},       {"utf-16le", "utf16le_file_delta"},
+        {"utf-16be", "utf16be_file_delta"}, {"utf-32le", "utf32le_file_delta"},
+        {"utf-32be", "utf32be_file_delta"},
+    };
+    for (const auto& [encoding, type] : rows) {
+        world w;
+        CompareOptions options;
+        ASSERT_TRUE(parse(options, {"-encoding", "UTF-8", "-encoding", encoding, "a", "b"}));
+        ASSERT_TRUE(options.validate(w.env()));
+        EXPECT_EQ(options.type_name, type);
+    }
+    EXPECT_EQ(encoding_type_name("Utf-8"), "");
+}
+
+TEST(Validate, FillsDisplayNamesWithTheNamesAsTyped) {
+    struct display_case {
+        strings args;
+        strings display_names;
+    };
+    const display_case cases[] = {
+        {{"-fname", "A", "-fname", "B", "-fname", "C", "a", "b"}, {"A", "B"}},
+        {{"-fname", "A", "a", "b"}, {"A", "b"}},
+        {{"a", "-fname", "", "-fname", "B", "b"}, {"a", "B"}},
+        {{"-base", "z", "-fname", "Z", "p", "q"}, {"Z", "p", "q"}},
+    };
+    for (const auto& c : cases) {
+        world w;
+        CompareOptions options;
+        ASSERT_TRUE(parse(options, c.args));
+        ASSERT_TRUE(options.validate(w.env()));
+        EXPECT_EQ(options.display_names, c.display_names);
+        for (const auto& name : options.contributors) EXPECT_EQ(name.rfind("/home/u/", 0), 0u);
+    }
+}
+
+struct path_case {
+    std::string cwd;
+    std::string name;
+    std::string resolved;
+};
+
+TEST(Validate, MakesWindowsContributorAndOutputNamesAbsolute) {
+    const path_case cases[] = {
+        {R"(D:\work)", "x.txt", R"(D:\work\x.txt)"},
+        {R"(D:\work)", R"(\x.txt)", R"(D:\x.txt)"},
+        {R"(D:\work)", "C:x.txt", "C:x.txt"},
+        {R"(D:\work)", R"(C:\x.txt)", R"(C:\x.txt)"},
+        {R"(D:\work)", R"(\\srv\share\x.txt)", R"(\\srv\share\x.txt)"},
+        {R"(D:\work)", "/x.txt", R"(D:\work\/x.txt)"},
+        {R"(D:\work)", R"(\\)", R"(D:\\)"},
+        {R"(D:\)", "x.txt", R"(D:\\x.txt)"},
+        {R"(\\srv\share\dir)", R"(\x.txt)", R"(\\srv\share\dir\x.txt)"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.cwd + " " + c.name);
+        world w = world::windows_at(c.cwd);
+        CompareOptions options;
+        ASSERT_TRUE(parse(options, {"-out", c.name, c.name, "other"}));
+        ASSERT_TRUE(options.validate(w.env()));
+        EXPECT_EQ(options.contributors.front(), c.resolved);
+        EXPECT_EQ(options.output_name, c.resolved);
+        EXPECT_EQ(options.display_names.front(), c.name);
+    }
+}
+
+TEST(Validate, MakesPosixNamesAbsolute) {
+    const path_case cases[] = {
+        {"/home/u", "x.txt", "/home/u/x.txt"},
+        {"/home/u", "/abs/x.txt", "/abs/x.txt"},
+        {"/", "x.txt", "/x.txt"},
+        {"/home/u", R"(\x.txt)", R"(/home/u/\x.txt)"},
+    };
+    for (const auto& c : cases) {
+        world w;
+        w.cwd = c.cwd;
+        CompareOptions options;
+        ASSERT_TRUE(parse(options, {c.name, "other"}));
+        ASSERT_TRUE(options.validate(w.env()));
+        EXPECT_EQ(options.contributors.front(), c.resolved);
+    }
+}
+
+TEST(Validate, ChecksTheAbsoluteNamesAndNotTheOutput) {
+    world w;
+    std::vector<std::string> opened;
+    auto env = w.env();
+    env.can_open_for_reading = [&opened](const std::string& path) {
+        opened.push_back(path);
+        return true;
+    };
+    CompareOptions options;
+    ASSERT_TRUE(parse(options, {"-out", "m", "a", "b"}));
+    ASSERT_TRUE(options.validate(env));
+    EXPECT_EQ(opened, (strings{"/home/u/a", "/home/u/b"}));
+}
+
+TEST(AtoiValue, ReadsAsAtoiDoes) {
+    const std::pair<const char*, int> cases[] = {
+        {"2x", 2}, {"  7", 7}, {"\t-3", -3}, {"+4", 4}, {"x", 0},
+        {"", 0},   {"- 1", 0}, {"0012", 12}, {"99999999999", 2147483647},
+    };
+    for (const auto& [text, value] : cases) EXPECT_EQ(atoi_value(text), value) << text;
+}
