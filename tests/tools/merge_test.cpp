@@ -1,0 +1,125 @@
+#include "tools/zorvexplorer/merge.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "tests/support/run_program.h"
+#include "tests/support/sandbox.h"
+#include "tools/zorvexplorer/desktop.h"
+
+namespace zorv {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct merge_case {
+    const char* what;
+    const char* base;
+    const char* ours;
+    const char* theirs;
+};
+
+// Every case keeps to what diff3 and this merge agree on: no side makes the very change the
+// other makes, and every line ends with a line feed (see the tests further down for those).
+const merge_case merge_cases[] = {
+    {"nothing changed", "a\nb\nc\n", "a\nb\nc\n", "a\nb\nc\n"},
+    {"ours changes a line", "a\nb\nc\n", "a\nB\nc\n", "a\nb\nc\n"},
+    {"theirs changes a line", "a\nb\nc\n", "a\nb\nc\n", "a\nb\nC\n"},
+    {"far apart changes", "1\n2\n3\n4\n5\n6\n7\n", "one\n2\n3\n4\n5\n6\n7\n",
+     "1\n2\n3\n4\n5\n6\nseven\n"},
+    {"insertions at both ends", "m\nn\no\n", "top\nm\nn\no\n", "m\nn\no\nbottom\n"},
+    {"ours deletes a block, theirs edits elsewhere", "a\nb\nc\nd\ne\nf\ng\n", "a\ne\nf\ng\n",
+     "a\nb\nc\nd\ne\nf\nG\n"},
+    {"same line changed differently", "a\nb\nc\n", "a\nours\nc\n", "a\ntheirs\nc\n"},
+    {"adjacent lines changed", "a\nb\nc\nd\n", "a\nB\nc\nd\n", "a\nb\nC\nd\n"},
+    {"both insert at one place", "a\nb\n", "a\nx\nb\n", "a\ny\nb\n"},
+    {"deleted on one side, edited on the other", "a\nb\nc\n", "a\nc\n", "a\nB\nc\n"},
+    {"empty base", "", "ours only\n", "theirs only\n"},
+    {"two conflicts around a clean change", "1\n2\n3\n4\n5\n6\n7\n8\n9\n",
+     "1\nA\n3\n4\n5\n6\n7\nB\n9\n", "1\nX\n3\n4\nfive\n6\n7\nY\n9\n"},
+    {"conflict over several lines", "h\n1\n2\n3\nt\n", "h\n1a\n2a\nt\n", "h\n1b\n2\n3b\n3c\nt\n"},
+};
+
+test_support::run_options diff3_options() {
+    test_support::run_options options;
+    options.deadline = std::chrono::seconds(20);
+    return options;
+}
+
+class merge_against_diff3 : public testing::Test {
+  protected:
+    void SetUp() override {
+        diff3_ = find_in_path("diff3");
+        if (diff3_.empty()) GTEST_SKIP() << "diff3 (GNU diffutils) is not installed";
+    }
+    std::string diff3_;
+    test_support::sandbox box_;
+};
+
+TEST_F(merge_against_diff3, gives_what_diff3_m_gives) {
+    const fs::path dir = box_.work_dir();
+    fs::create_directories(dir);
+    for (const merge_case& c : merge_cases) {
+        SCOPED_TRACE(c.what);
+        test_support::write_file(dir / "base", c.base);
+        test_support::write_file(dir / "ours", c.ours);
+        test_support::write_file(dir / "theirs", c.theirs);
+        const auto expected = test_support::run_program(
+            {diff3_, "-m", "-L", "mine", "-L", "older", "-L", "yours", (dir / "ours").string(),
+             (dir / "base").string(), (dir / "theirs").string()},
+            diff3_options());
+        ASSERT_TRUE(expected.exit_code == 0 || expected.exit_code == 1) << expected.err;
+        const merge_result got = merge3(c.base, c.ours, c.theirs, "older", "mine", "yours");
+        EXPECT_EQ(got.text, expected.out);
+        EXPECT_EQ(got.clean(), expected.exit_code == 0);
+    }
+}
+
+TEST(merge3, takes_the_same_change_on_both_sides_once) {
+    // diff3 -m brackets this as a conflict; there is nothing to choose between.
+    const merge_result r = merge3("a\nb\nc\n", "a\nB\nc\n", "a\nB\nc\n", "base", "o", "t");
+    EXPECT_TRUE(r.clean());
+    EXPECT_EQ(r.text, "a\nB\nc\n");
+}
+
+TEST(merge3, puts_markers_on_lines_of_their_own_after_a_last_line_without_line_feed) {
+    // diff3 -m glues the marker to such a line ("d|||||||") and still reports success.
+    const merge_result r = merge3("a\nb", "a\nours", "a\ntheirs", "base", "o", "t");
+    EXPECT_EQ(r.conflicts, 1u);
+    EXPECT_EQ(r.text, "a\n<<<<<<< o\nours\n||||||| base\nb\n=======\ntheirs\n>>>>>>> t\n");
+}
+
+TEST(merge3, ends_marker_lines_as_the_base_ends_its_lines) {
+    const merge_result r = merge3("a\r\nb\r\n", "a\r\nB\r\n", "a\r\nc\r\n", "base", "o", "t");
+    EXPECT_EQ(r.text, "a\r\n<<<<<<< o\r\nB\r\n||||||| base\r\nb\r\n=======\r\nc\r\n>>>>>>> t\r\n");
+}
+
+TEST(merge2, marks_every_difference_as_a_conflict) {
+    const merge_result same = merge2("a\nb\n", "a\nb\n", "x", "y");
+    EXPECT_TRUE(same.clean());
+    EXPECT_EQ(same.text, "a\nb\n");
+    const merge_result r = merge2("a\nb\nc\nd\n", "a\nB\nc\nd\ne\n", "x", "y");
+    EXPECT_EQ(r.conflicts, 2u);
+    EXPECT_EQ(r.text,
+              "a\n<<<<<<< x\nb\n=======\nB\n>>>>>>> y\nc\nd\n<<<<<<< x\n=======\ne\n>>>>>>> y\n");
+}
+
+TEST(merge_contributors, folds_a_fourth_contributor_into_the_merge_of_the_first_three) {
+    const std::vector<std::string> names{"base", "one", "two", "three"};
+    const merge_result clean =
+        merge_contributors({"1\n2\n3\n4\n5\n6\n7\n", "one\n2\n3\n4\n5\n6\n7\n",
+                            "1\n2\n3\nfour\n5\n6\n7\n", "1\n2\n3\n4\n5\n6\nseven\n"},
+                           names);
+    EXPECT_TRUE(clean.clean());
+    EXPECT_EQ(clean.text, "one\n2\n3\nfour\n5\n6\nseven\n");
+
+    const merge_result conflict =
+        merge_contributors({"a\nb\nc\n", "a\nb\nc\n", "a\nb\nC\n", "a\nb\nc3\n"}, names);
+    EXPECT_EQ(conflict.conflicts, 1u);
+    EXPECT_EQ(conflict.text,
+              "a\nb\n<<<<<<< one, two\nC\n||||||| base\nc\n=======\nc3\n>>>>>>> three\n");
+}
+
+}  // namespace
+}  // namespace zorv
