@@ -45,7 +45,7 @@ std::string read_whole(platform::pipe& pipe, bool& ok) {
 
 // Runs relay_thread on one job: the front end sends request, the client answers with each
 // of answers as a message of its own.
-exchange_result exchange(const std::string& request, const std::vector<std::string>& answers) {
+exchange_result relay_once(const std::string& request, const std::vector<std::string>& answers) {
     test_support::sandbox box;
     const std::string launcher_name = R"(\\.\pipe\relay_test\launcher)";
     const std::string request_name = R"(\\.\pipe\relay_test\request)";
@@ -87,7 +87,7 @@ TEST(RelayThread, ForwardsRequestsOfEverySizeWholeAndPassesTheAnswerBack) {
                              std::size_t{4097}, std::size_t{1} << 20}) {
         std::string request(size, 'r');
         for (std::size_t i = 0; i < size; i += 7) request[i] = static_cast<char>('a' + i % 26);
-        const exchange_result r = exchange(request, {"<boolean>1</boolean>"});
+        const exchange_result r = relay_once(request, {"<boolean>1</boolean>"});
         EXPECT_EQ(r.client_got, frame_request(request)) << size;
         EXPECT_TRUE(r.front_end_answered) << size;
         EXPECT_EQ(r.front_end_got, "<boolean>1</boolean>") << size;
@@ -97,24 +97,24 @@ TEST(RelayThread, ForwardsRequestsOfEverySizeWholeAndPassesTheAnswerBack) {
 TEST(RelayThread, KeepsNulBytesInRequestAndAnswer) {
     const std::string request = "<a>\0</a>"s + std::string(5000, 'x') + "\0tail"s;
     const std::string answer = "HTTP\0<boolean>1</boolean>\0"s;
-    const exchange_result r = exchange(request, {answer});
+    const exchange_result r = relay_once(request, {answer});
     EXPECT_EQ(r.client_got, frame_request(request));
     EXPECT_EQ(r.front_end_got, answer);
 }
 
 TEST(RelayThread, PassesALargeAnswerBackWhole) {
     const std::string answer(300000, 'a');
-    EXPECT_EQ(exchange("q", {answer}).front_end_got, answer);
+    EXPECT_EQ(relay_once("q", {answer}).front_end_got, answer);
 }
 
 TEST(RelayThread, PassesOnlyTheFirstAnswerMessage) {
-    const exchange_result r = exchange("q", {"first", "second"});
+    const exchange_result r = relay_once("q", {"first", "second"});
     EXPECT_EQ(r.front_end_got, "first");
 }
 
 TEST(RelayThread, DropsTheFrontEndUnansweredWhenTheAnswerIsEmpty) {
     for (const auto& answers : {std::vector<std::string>{""}, std::vector<std::string>{}}) {
-        const exchange_result r = exchange("q", answers);
+        const exchange_result r = relay_once("q", answers);
         EXPECT_FALSE(r.front_end_answered);
         EXPECT_EQ(r.front_end_got, "");
     }
