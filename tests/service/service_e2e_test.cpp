@@ -91,6 +91,8 @@ TEST(ServiceEndToEnd, FirstRunStartsServiceAndClientAndTheSecondReusesThem) {
     const std::string wrapper = property.substr(wrapper_pipe_property.size());
     EXPECT_EQ(wrapper.rfind(pipe_base, 0), 0u) << wrapper;
     EXPECT_EQ(w.client_file("cwd.txt"), client_folder.string());
+    // The service itself is back in the folder it was started in.
+    EXPECT_EQ(fs::read_symlink("/proc/" + std::to_string(*service) + "/cwd"), w.files());
 
     const std::string log = w.service_log();
     EXPECT_EQ(log.substr(0, log.find('\n')),
