@@ -4,12 +4,14 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/fsuid.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
@@ -437,6 +439,46 @@ TEST_F(pipes, a_peer_of_another_user_is_dropped_and_the_server_waits_on) {
     EXPECT_EQ(read_message(server), "owner");
 }
 
+TEST_F(pipes, a_client_refuses_a_server_of_another_user_and_sends_nothing) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to become another user";
+    const std::string name = R"(\\.\pipe\t\impostor)";
+    const std::string path = socket_path(name);
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    pid_t child = fork();
+    if (child == 0) {
+        alarm(30);
+        close(ready[0]);
+        // Listen as user 65534 but keep file access as root, to bind in our private
+        // directory: the listener's credentials are what the client checks.
+        if (setgroups(0, nullptr) != 0 || setresgid(65534, 65534, 0) != 0 ||
+            setresuid(65534, 65534, 0) != 0) {
+            _exit(3);
+        }
+        setfsuid(0);
+        int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un addr{};
+        addr.sun_family = AF_UNIX;
+        std::strncpy(addr.sun_path, path.c_str(), sizeof addr.sun_path - 1);
+        if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || listen(fd, 1) != 0) {
+            _exit(4);
+        }
+        if (write(ready[1], "r", 1) != 1) _exit(5);
+        int conn = accept(fd, nullptr, nullptr);
+        char c;
+        _exit(conn >= 0 && recv(conn, &c, 1, 0) == 0 ? 0 : 6);  // closed, nothing sent
+    }
+    ASSERT_GT(child, 0);
+    close(ready[1]);
+    char c = 0;
+    ASSERT_EQ(read(ready[0], &c, 1), 1);
+    close(ready[0]);
+    EXPECT_FALSE(pipe::open(name, pipe_open::read_write).valid());
+    int status = -1;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+}
+
 TEST_F(pipes, a_pipe_directory_that_others_could_reach_is_refused) {
     const std::string name = R"(\\.\pipe\t\dir)";
     const fs::path good = box_.pipe_dir();
@@ -572,19 +614,29 @@ TEST_F(pipes, wait_for_peer_gone_returns_when_the_reader_closes) {
     EXPECT_FALSE(c.server.write("next announcement\n"));
 }
 
-TEST_F(pipes, no_descriptor_is_inherited_by_children) {
-    auto c = connect_pair(R"(\\.\pipe\t\cloexec)", unlimited());
-    pipe another = pipe::create_server(R"(\\.\pipe\t\cloexec)", unlimited());
-    int sockets = 0;
+std::vector<int> socket_descriptors() {
+    std::vector<int> fds;
     for (const auto& entry : fs::directory_iterator("/proc/self/fd")) {
         std::error_code ec;
         const auto target = fs::read_symlink(entry.path(), ec).string();
-        if (ec || target.rfind("socket:", 0) != 0) continue;
-        const int fd = std::stoi(entry.path().filename().string());
-        ++sockets;
-        EXPECT_TRUE(fcntl(fd, F_GETFD) & FD_CLOEXEC) << target;
+        if (!ec && target.rfind("socket:", 0) == 0) {
+            fds.push_back(std::stoi(entry.path().filename().string()));
+        }
     }
-    EXPECT_EQ(sockets, 3) << "listener, accepted connection, client";
+    return fds;
+}
+
+TEST_F(pipes, no_descriptor_is_inherited_by_children) {
+    const auto before = socket_descriptors();
+    auto c = connect_pair(R"(\\.\pipe\t\cloexec)", unlimited());
+    pipe another = pipe::create_server(R"(\\.\pipe\t\cloexec)", unlimited());
+    int ours = 0;
+    for (int fd : socket_descriptors()) {
+        if (std::find(before.begin(), before.end(), fd) != before.end()) continue;
+        ++ours;
+        EXPECT_TRUE(fcntl(fd, F_GETFD) & FD_CLOEXEC) << fd;
+    }
+    EXPECT_EQ(ours, 3) << "listener, accepted connection, client";
 }
 
 }  // namespace
