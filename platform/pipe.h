@@ -71,13 +71,17 @@ public:
     [[nodiscard]] bool valid() const;
 
     /// Server: blocks until a client connects (ConnectNamedPipe). When watch is given,
-    /// gives up with process_ended once that process has ended.
+    /// gives up with process_ended once that process has ended. connected at once when
+    /// this instance already has its client. POSIX: a client of another user is dropped
+    /// and the wait goes on; a single-instance pipe stops listening after its client.
     [[nodiscard]] connect_status wait_for_client(const process* watch = nullptr);
 
     /// Client: switch this handle to message read mode.
     bool set_message_read_mode();
 
-    /// Reads at most size bytes. Message mode: more_data when the message goes on.
+    /// Reads at most size bytes, never past the end of the current message. Message mode:
+    /// more_data when the message goes on; an empty message gives ok and 0. Byte mode:
+    /// always ok, and empty messages give nothing. failed at the end of the connection.
     [[nodiscard]] io_result read(void* buffer, std::size_t size);
 
     /// Writes data as one message. False when it could not be written whole.
@@ -86,7 +90,8 @@ public:
     /// Waits until the peer has read what was written (FlushFileBuffers).
     bool flush();
 
-    /// Server: drops the client (DisconnectNamedPipe).
+    /// Server: drops the client (DisconnectNamedPipe). What was written stays readable by
+    /// the peer. POSIX: the instance cannot take another client.
     void disconnect();
 
     /// Blocks until the peer has closed its end or gone away.

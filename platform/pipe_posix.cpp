@@ -216,8 +216,10 @@ struct listener_registry {
 };
 
 listener_registry& registry() {
-    static listener_registry r;
-    return r;
+    // Never destroyed: detached relay threads may still close instances while the process
+    // runs its exit handlers.
+    static auto* r = new listener_registry;
+    return *r;
 }
 
 /// Closes l's socket and removes its file unless another server has put its own there.
