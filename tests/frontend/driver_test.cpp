@@ -127,29 +127,31 @@ TEST(Trelmerge, FailsWithoutATrueAnswer) {
 }
 
 TEST(Trelmerge, StartsANewServiceOverALeftoverPidFileAndSocket) {
-    installation product;
-    product.install_fake_service(true_answer);
-
     platform::process ended = platform::start_process("\"/bin/true\"");
     ASSERT_TRUE(ended.wait_for_exit(std::chrono::seconds(20)).has_value());
-    fs::create_directory(product.box.user_work_dir());
-    ::chmod(product.box.user_work_dir().c_str(), 0700);
-    write_file(product.pid_file(), std::to_string(ended.id()));
+    // A dead process, and a live one that is not the service.
+    for (const int leftover_pid : {ended.id(), platform::current_process_id()}) {
+        installation product;
+        product.install_fake_service(true_answer);
+        fs::create_directory(product.box.user_work_dir());
+        ::chmod(product.box.user_work_dir().c_str(), 0700);
+        write_file(product.pid_file(), std::to_string(leftover_pid));
 
-    // A socket file whose listener is gone.
-    const std::string socket_path = platform::pipe_socket_path(
-        launcher_request_pipe_name(sysutl_myloginname()), product.box.pipe_dir().string());
-    ASSERT_FALSE(socket_path.empty());
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, socket_path.c_str(), sizeof address.sun_path - 1);
-    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    ::close(fd);
+        // A socket file whose listener is gone.
+        const std::string socket_path = platform::pipe_socket_path(
+            launcher_request_pipe_name(sysutl_myloginname()), product.box.pipe_dir().string());
+        ASSERT_FALSE(socket_path.empty());
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::strncpy(address.sun_path, socket_path.c_str(), sizeof address.sun_path - 1);
+        ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        ::close(fd);
 
-    const run_result result = product.run({"a.txt", "b.txt"});
-    EXPECT_EQ(result.exit_code, 0) << result.err;
-    EXPECT_NE(read_file(product.pid_file()), std::to_string(ended.id()));
+        const run_result result = product.run({"a.txt", "b.txt"});
+        EXPECT_EQ(result.exit_code, 0) << result.err;
+        EXPECT_NE(read_file(product.pid_file()), std::to_string(leftover_pid));
+    }
 }
 
 TEST(Trelmerge, StartsTheServiceBeforeLookingAtAWrongCommandLine) {
@@ -163,9 +165,9 @@ TEST(Trelmerge, StartsTheServiceBeforeLookingAtAWrongCommandLine) {
     ASSERT_TRUE(test_support::wait_until([&] { return fs::exists(product.argv_file()); }));
     const auto service = test_helpers::read_recorded_run(product.argv_file().string());
     ASSERT_TRUE(service);
-    EXPECT_EQ(service->argv, (std::vector<std::string>{
-                                 (product.product() / "bin/zorv_service").string(),
-                                 (product.product() / "ZorvHome").string()}));
+    EXPECT_EQ(service->argv,
+              (std::vector<std::string>{(product.product() / "bin/zorv_service").string(),
+                                        (product.product() / "ZorvHome").string()}));
 }
 
 TEST(Trelmerge, PrintsTheValidationMessageAndThenTheUsage) {
@@ -207,11 +209,10 @@ TEST(Trelmerge, ShowsThePromptWhenTheWorkDirectoryCannotBeMade) {
     EXPECT_EQ(result.out + result.err, "");
     const auto prompt = test_helpers::read_recorded_run(product.argv_file().string());
     ASSERT_TRUE(prompt);
-    EXPECT_EQ(prompt->argv,
-              (std::vector<std::string>{(product.product() / "bin/trelprompt").string(), "proceed",
-                                        "-mask", "p", "-type", "error", "-prompt",
-                                        "\" Could not set the temporary directory \"",
-                                        "-prefer_gui"}));
+    EXPECT_EQ(prompt->argv, (std::vector<std::string>{
+                                (product.product() / "bin/trelprompt").string(), "proceed", "-mask",
+                                "p", "-type", "error", "-prompt",
+                                "\" Could not set the temporary directory \"", "-prefer_gui"}));
     EXPECT_FALSE(fs::exists(product.box.user_work_dir()));
 }
 

@@ -19,7 +19,7 @@ std::string pipe_name() { return launcher_request_pipe_name(sysutl_myloginname()
 // Listens on the launcher request pipe from construction and serves one connection: reads
 // the whole request, then answers with reply (or, without one, closes without answering).
 class fake_relay {
-public:
+  public:
     explicit fake_relay(std::optional<std::string> reply) : reply_(std::move(reply)) {
         platform::pipe_server_options options;
         options.max_instances = platform::unlimited_instances;
@@ -42,7 +42,7 @@ public:
         return request_;
     }
 
-private:
+  private:
     void serve() {
         if (server_.wait_for_client() == platform::connect_status::connected) {
             char buffer[4096];
@@ -70,7 +70,7 @@ private:
 };
 
 class Exchange : public testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ASSERT_TRUE(setup_work_dir());
         open_log_file(frontend_log_name);
@@ -138,8 +138,9 @@ TEST_F(Exchange, WithoutAPipeWaitsThirteenTimesThenLogsThePipeName) {
     EXPECT_FALSE(send_service_request("q", reply));
     EXPECT_EQ(pauses_, 13);
     EXPECT_EQ(log(), "Unable to obtain pipe " + pipe_name() + "\n");
-    EXPECT_EQ(pipe_name(), std::string(R"(\\.\pipe\qorva\tarvel\varnex71\zorv_service_pipe_request)") +
-                               sysutl_myloginname());
+    EXPECT_EQ(pipe_name(),
+              std::string(R"(\\.\pipe\qorva\tarvel\varnex71\zorv_service_pipe_request)") +
+                  sysutl_myloginname());
 }
 
 TEST_F(Exchange, OpensAPipeThatAppearsDuringTheLastPause) {

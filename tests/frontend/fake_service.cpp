@@ -5,6 +5,8 @@
 // the launcher request pipe one connection at a time until it is killed: reads one whole
 // request, stores it in $FAKE_SERVICE_REQUEST_FILE, and answers with $FAKE_SERVICE_REPLY
 // (without that variable it closes the connection without answering).
+#include "tests/frontend/fake_service.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -15,7 +17,6 @@
 #include "platform/files.h"
 #include "platform/pipe.h"
 #include "platform/process.h"
-#include "tests/frontend/fake_service.h"
 
 namespace {
 

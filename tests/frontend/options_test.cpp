@@ -231,8 +231,9 @@ TEST(Validate, ChecksTheAbsoluteNamesAndNotTheOutput) {
 
 TEST(AtoiValue, ReadsAsAtoiDoes) {
     const std::pair<const char*, int> cases[] = {
-        {"2x", 2}, {"  7", 7}, {"\t-3", -3}, {"+4", 4}, {"x", 0},
-        {"", 0},   {"- 1", 0}, {"0012", 12}, {"99999999999", 2147483647},
+        {"2x", 2},  {"  7", 7},   {"\t-3", -3},
+        {"+4", 4},  {"x", 0},     {"", 0},
+        {"- 1", 0}, {"0012", 12}, {"99999999999", 2147483647},
     };
     for (const auto& [text, value] : cases) EXPECT_EQ(atoi_value(text), value) << text;
 }

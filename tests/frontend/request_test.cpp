@@ -1,7 +1,8 @@
+#include "frontend/request.h"
+
 #include <gtest/gtest.h>
 
 #include "frontend/compare_options.h"
-#include "frontend/request.h"
 #include "tests/frontend/frontend_test_env.h"
 
 using frontend_test::parse;
@@ -56,8 +57,8 @@ TEST(BuildRequest, PutsTheOutputFirstInAMergeAndFillsTheType) {
 TEST(BuildRequest, CarriesOneDataElementPerNameAndNoOptionsOfValidation) {
     world w;
     const std::string request =
-        request_for(w, {"-out", "m", "-blank_ignore", "-favor_contrib", "2", "-fname", "A", "-encoding",
-                        "utf-16le", "a", "b", "c"});
+        request_for(w, {"-out", "m", "-blank_ignore", "-favor_contrib", "2", "-fname", "A",
+                        "-encoding", "utf-16le", "a", "b", "c"});
     EXPECT_EQ(request,
               "<methodCall><methodName>RequestHandler.CompareMerge</methodName><params>"
               "<param><value><string>/home/u/m</string></value></param>"
@@ -84,7 +85,8 @@ TEST(BuildRequest, WritesMarkupCharactersOfNamesAsEntities) {
 }
 
 TEST(ReplySucceeded, ReadsTheFirstBooleanWithinTwentyCharacters) {
-    const std::string http = "HTTP/1.1 200 OK\r\nContent-Type: text/xml\r\nContent-Length: 99\r\n\r\n";
+    const std::string http =
+        "HTTP/1.1 200 OK\r\nContent-Type: text/xml\r\nContent-Length: 99\r\n\r\n";
     const std::string answer1 =
         "<?xml version=\"1.0\"?><methodResponse><params><param><value><boolean>1</boolean>"
         "</value></param></params></methodResponse>";
@@ -98,7 +100,7 @@ TEST(ReplySucceeded, ReadsTheFirstBooleanWithinTwentyCharacters) {
         {answer0, false},
         {http + answer0, false},
         {"<boolean>0</boolean><boolean>1</boolean>", false},
-        {"<boolean>          1</boolean>", true},   // ten blanks: the 1 is the 20th character
+        {"<boolean>          1</boolean>", true},    // ten blanks: the 1 is the 20th character
         {"<boolean>           1</boolean>", false},  // eleven: just outside
         {"<boolean>1", true},
         {"<boolean>", false},
@@ -109,7 +111,8 @@ TEST(ReplySucceeded, ReadsTheFirstBooleanWithinTwentyCharacters) {
         {"<boolean>0</boolean>1", false},
         {"<boolean>0</boolea1", true},
     };
-    for (const auto& [reply, expected] : cases) EXPECT_EQ(reply_succeeded(reply), expected) << reply;
+    for (const auto& [reply, expected] : cases)
+        EXPECT_EQ(reply_succeeded(reply), expected) << reply;
 
     // A reply cut at 1023 bytes is judged on what arrived.
     std::string cut(1023 - 10, ' ');

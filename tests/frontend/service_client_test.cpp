@@ -1,9 +1,10 @@
+#include "frontend/service_client.h"
+
 #include <gtest/gtest.h>
 
 #include <sstream>
 
 #include "common/work_dir.h"
-#include "frontend/service_client.h"
 #include "platform/process.h"
 #include "tests/support/sandbox.h"
 
@@ -30,7 +31,8 @@ TEST(ReadPid, ReadsTheFirstTokenAsASigned32BitNumber) {
 }
 
 TEST(ServicePaths, ComposeTheStartCommandOfEachStyle) {
-    EXPECT_EQ(service_start_path(R"(C:\Prod)", path_style::windows), R"(C:\Prod\\bin\zorv_service.exe)");
+    EXPECT_EQ(service_start_path(R"(C:\Prod)", path_style::windows),
+              R"(C:\Prod\\bin\zorv_service.exe)");
     EXPECT_EQ(service_executable_path(R"(C:\Prod)", path_style::windows),
               R"(C:\Prod\bin\zorv_service.exe)");
     EXPECT_EQ(client_folder_path(R"(C:\Prod)", path_style::windows), R"(C:\Prod\ZorvHome)");
@@ -51,8 +53,10 @@ TEST(SameExecutable, IgnoresCaseOnlyOnWindows) {
         bool same;
     };
     const row rows[] = {
-        {R"(C:\PROD\Bin\Zorv_Service.EXE)", R"(C:\Prod\bin\zorv_service.exe)", path_style::windows, true},
-        {R"(C:\Prod\bin\zorv_service.exe)", R"(C:\Prod\bin\zorv_service.exe)", path_style::windows, true},
+        {R"(C:\PROD\Bin\Zorv_Service.EXE)", R"(C:\Prod\bin\zorv_service.exe)", path_style::windows,
+         true},
+        {R"(C:\Prod\bin\zorv_service.exe)", R"(C:\Prod\bin\zorv_service.exe)", path_style::windows,
+         true},
         {R"(C:\Prod\bin\other.exe)", R"(C:\Prod\bin\zorv_service.exe)", path_style::windows, false},
         {"", R"(C:\Prod\bin\zorv_service.exe)", path_style::windows, false},
         {"", "", path_style::windows, false},
@@ -92,8 +96,8 @@ TEST(ServiceIsRunning, IsFalseForAMissingUnreadableOrForeignPidFile) {
     ASSERT_TRUE(setup_work_dir());
     const auto pid_file = box.user_work_dir() / "zorv_service.pid";
     EXPECT_FALSE(service_is_running());
-    for (const std::string& text :
-         {std::string(""), std::string("letters"), std::to_string(platform::current_process_id())}) {
+    for (const std::string& text : {std::string(""), std::string("letters"),
+                                    std::to_string(platform::current_process_id())}) {
         test_support::write_file(pid_file, text);
         EXPECT_FALSE(service_is_running()) << text;
     }
