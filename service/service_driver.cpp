@@ -92,7 +92,12 @@ served serve_connection(platform::pipe& launcher) {
 int accept_loop(int argc, char** argv, platform::pipe listening) {
     bool first_connection = true;
     for (;;) {
-        if (listening.wait_for_client() != platform::connect_status::connected) {
+        const platform::connect_status status = listening.wait_for_client();
+        // The next instance comes before this one is handed on or dropped: on POSIX the
+        // instances share one listening socket, which goes with the last instance and
+        // would take the front ends already queued on it along.
+        platform::pipe next = create_launcher_instance();
+        if (status != platform::connect_status::connected) {
             drop_connection(listening);
         } else {
             if (first_connection) {
@@ -109,11 +114,11 @@ int accept_loop(int argc, char** argv, platform::pipe listening) {
             }
             if (serve_connection(listening) == served::end_service) return service_failure_status;
         }
-        listening = create_launcher_instance();
-        if (!listening.valid()) {
+        if (!next.valid()) {
             write_log_line(launcher_pipe_failure_text);
             return service_failure_status;
         }
+        listening = std::move(next);
     }
 }
 

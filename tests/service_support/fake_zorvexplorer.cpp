@@ -50,11 +50,11 @@ void add_record(std::string& out, std::string_view text) {
 
 std::string read_message(platform::pipe& pipe) {
     std::string text;
-    char buffer[4096];
+    std::vector<char> buffer(1 << 16);
     for (;;) {
-        const platform::io_result r = pipe.read(buffer, sizeof buffer);
+        const platform::io_result r = pipe.read(buffer.data(), buffer.size());
         if (r.status == platform::io_status::failed) return text;
-        text.append(buffer, r.count);
+        text.append(buffer.data(), r.count);
         if (r.status == platform::io_status::ok) return text;
     }
 }
