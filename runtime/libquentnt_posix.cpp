@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 
+#include <cerrno>
 #include <ctime>
 
 #include "common/product_runtime.h"
@@ -15,7 +16,15 @@ owner_only_marker owner_only{0};
 }  // namespace
 
 extern "C" unix_nt_file* unix_nt_fopen(const char* name, const char* mode) {
-    return std::fopen(name, mode);
+    std::FILE* file = std::fopen(name, mode);
+    // A directory opens for reading here but not on Windows; it is never a file to compare.
+    struct stat st;
+    if (file != nullptr && fstat(fileno(file), &st) == 0 && S_ISDIR(st.st_mode)) {
+        std::fclose(file);
+        errno = EISDIR;
+        return nullptr;
+    }
+    return file;
 }
 
 extern "C" int unix_nt_fclose(unix_nt_file* file) {

@@ -99,6 +99,7 @@ TEST(unix_nt_fopen, opens_exactly_readable_files) {
     ASSERT_NE(f, nullptr);
     EXPECT_EQ(unix_nt_fclose(f), 0);
     EXPECT_EQ(unix_nt_fopen((box.work_dir() / "missing").c_str(), "r"), nullptr);
+    EXPECT_EQ(unix_nt_fopen(box.work_dir().c_str(), "r"), nullptr) << "a directory";
 }
 
 TEST(unix_nt_time, is_the_current_time) {
