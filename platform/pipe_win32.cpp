@@ -14,6 +14,7 @@ namespace platform {
 
 struct pipe::impl {
     HANDLE handle = INVALID_HANDLE_VALUE;
+    bool server = false;
 };
 
 namespace {
@@ -122,7 +123,7 @@ pipe pipe::create_server(std::string_view name, const pipe_server_options& optio
         options.default_timeout_ms, static_cast<SECURITY_ATTRIBUTES*>(options.security_attributes));
     if (handle == INVALID_HANDLE_VALUE) return result;
     created().add(key);
-    result.impl_ = new impl{handle};
+    result.impl_ = new impl{handle, true};
     return result;
 }
 
@@ -143,7 +144,7 @@ pipe pipe::open(std::string_view name, pipe_open access) {
     const std::string text(name);
     HANDLE handle = CreateFileA(text.c_str(), rights, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return result;
-    result.impl_ = new impl{handle};
+    result.impl_ = new impl{handle, false};
     return result;
 }
 
@@ -217,9 +218,22 @@ void pipe::disconnect() {
 
 void pipe::wait_for_peer_gone() {
     if (!impl_) return;
-    // An outbound server end cannot read, so no read would tell that the peer left;
-    // PeekNamedPipe fails (ERROR_BROKEN_PIPE) once it has.
-    while (PeekNamedPipe(impl_->handle, nullptr, 0, nullptr, nullptr, nullptr)) Sleep(100);
+    for (;;) {
+        if (impl_->server) {
+            // A server end may lack read access (outbound), which PeekNamedPipe and the
+            // state queries need. ConnectNamedPipe on a connected instance returns at once:
+            // ERROR_PIPE_CONNECTED while the client is there, ERROR_NO_DATA once it has
+            // closed its end.
+            if (ConnectNamedPipe(impl_->handle, nullptr)) {
+                // It was listening and a client has just connected: watch that one.
+            } else if (GetLastError() != ERROR_PIPE_CONNECTED) {
+                return;
+            }
+        } else if (!PeekNamedPipe(impl_->handle, nullptr, 0, nullptr, nullptr, nullptr)) {
+            return;  // ERROR_BROKEN_PIPE: the server has gone
+        }
+        Sleep(100);
+    }
 }
 
 void pipe::close() {

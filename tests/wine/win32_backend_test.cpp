@@ -184,21 +184,6 @@ TEST(Win32Pipe, wait_for_client_with_a_live_watched_process_returns_on_connectio
     TerminateProcess(OpenProcess(PROCESS_TERMINATE, FALSE, child->id()), 1);
 }
 
-TEST(Win32Pipe, wait_for_peer_gone_returns_once_the_client_closed) {
-    const std::string name = unique_pipe_name("peer");
-    auto server =
-        std::make_shared<pipe>(pipe::create_server(name, options(platform::pipe_access::outbound)));
-    pipe client = pipe::open(name, platform::pipe_open::read);
-    ASSERT_TRUE(client.valid());
-    ASSERT_EQ(server->wait_for_client(), platform::connect_status::connected);
-    auto gone = within<bool>(20s, [server] {
-        server->wait_for_peer_gone();
-        return true;
-    });
-    client.close();
-    EXPECT_TRUE(gone.has_value()) << "wait_for_peer_gone did not return";
-}
-
 TEST(Win32Process, run_and_wait_returns_the_exit_code) {
     struct {
         const char* command;
@@ -347,6 +332,56 @@ TEST(Win32Runtime, owner_security_attributes_keep_a_protected_dacl_with_one_ace)
     void* ace = nullptr;
     ASSERT_TRUE(GetAce(acl, 0, &ace));
     EXPECT_EQ(static_cast<ACCESS_ALLOWED_ACE*>(ace)->Mask, 0x1F01FFu);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(Win32Pipe, an_outbound_pipe_carries_messages_after_a_watched_connect) {
+    const std::string name = unique_pipe_name("wrapper");
+    auto server =
+        std::make_shared<pipe>(pipe::create_server(name, options(platform::pipe_access::outbound)));
+    auto child = std::make_shared<platform::process>(
+        platform::start_hidden_detached("\"" + cmd_exe() + "\" /c ping -n 30 127.0.0.1 >NUL"));
+    ASSERT_TRUE(child->valid());
+    auto reader = std::async(std::launch::async, [&] {
+        pipe client = pipe::open(name, platform::pipe_open::read);
+        if (!client.valid()) return std::string("open failed");
+        client.set_message_read_mode();
+        char buf[100];
+        auto r = client.read(buf, sizeof buf);
+        return std::string(buf, r.count) + (r.status == platform::io_status::ok ? "" : "!");
+    });
+    ASSERT_EQ(server->wait_for_client(child.get()), platform::connect_status::connected);
+    EXPECT_TRUE(server->write("a\nb\n"));
+    ASSERT_EQ(reader.wait_for(20s), std::future_status::ready);
+    EXPECT_EQ(reader.get(), "a\nb\n");
+    TerminateProcess(OpenProcess(PROCESS_TERMINATE, FALSE, child->id()), 1);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(Win32Pipe, the_writer_of_an_outbound_pipe_sees_its_reader_go) {
+    const std::string name = unique_pipe_name("reader_gone");
+    auto server =
+        std::make_shared<pipe>(pipe::create_server(name, options(platform::pipe_access::outbound)));
+    pipe client = pipe::open(name, platform::pipe_open::read);
+    ASSERT_TRUE(client.valid());
+    ASSERT_EQ(server->wait_for_client(), platform::connect_status::connected);
+    auto returned = std::make_shared<std::atomic<bool>>(false);
+    std::thread([server, returned] {
+        server->wait_for_peer_gone();
+        *returned = true;
+    }).detach();
+    Sleep(300);
+    EXPECT_FALSE(*returned) << "returned while the reader was still there";
+    EXPECT_TRUE(server->write("still there"));
+    client.close();
+    for (int i = 0; i < 200 && !*returned; ++i) Sleep(50);
+    EXPECT_TRUE(*returned) << "did not notice that the reader went";
 }
 
 }  // namespace
