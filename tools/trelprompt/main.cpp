@@ -13,6 +13,9 @@
 
 namespace {
 
+// PATH's separator: ";" where paths hold drive colons.
+constexpr char path_list_separator = std::filesystem::path::preferred_separator == '\\' ? ';' : ':';
+
 bool env_set(const char* name) {
     const char* v = std::getenv(name);
     return v != nullptr && v[0] != '\0';
@@ -23,7 +26,7 @@ std::string find_in_path(const std::string& program) {
     if (path == nullptr) return {};
     std::string_view rest(path);
     while (true) {
-        const std::size_t colon = rest.find(':');
+        const std::size_t colon = rest.find(path_list_separator);
         const std::string_view dir = rest.substr(0, colon);
         std::error_code ec;
         if (!dir.empty() &&

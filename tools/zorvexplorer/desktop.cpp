@@ -11,6 +11,9 @@ namespace zorv {
 
 namespace {
 
+// PATH's separator: ";" where paths hold drive colons.
+constexpr char path_list_separator = std::filesystem::path::preferred_separator == '\\' ? ';' : ':';
+
 constexpr std::string_view opener = "xdg-open";
 
 bool env_set(const char* name) {
@@ -27,7 +30,7 @@ std::string find_in_path(const std::string& program) {
     if (path == nullptr) return {};
     std::string_view rest(path);
     while (true) {
-        const std::size_t colon = rest.find(':');
+        const std::size_t colon = rest.find(path_list_separator);
         const std::string_view dir = rest.substr(0, colon);
         if (!dir.empty()) {
             const std::filesystem::path candidate = std::filesystem::path(dir) / program;

@@ -28,7 +28,8 @@ struct merge_writer {
         out += m;
         if (!name.empty()) {
             out += ' ';
-            out += name;
+            // A line break in a name would end the marker line early.
+            for (const char c : name) out += c == '\n' || c == '\r' ? ' ' : c;
         }
         out += eol;
     }
