@@ -58,12 +58,14 @@ TEST(xmlrpc, reads_arrays_with_one_data_per_value_and_the_standard_form) {
     }
 }
 
-TEST(xmlrpc, keeps_a_name_of_blanks) {
-    const parsed_call p = parse_call(
-        "<methodCall><methodName>M</methodName><params><param><value><string> </string>"
-        "</value></param></params></methodCall>");
-    ASSERT_TRUE(p.call);
-    EXPECT_EQ(std::get<std::string>(p.call->params[0]), " ");
+TEST(xmlrpc, keeps_names_of_blanks_and_of_8_bit_bytes_as_they_are) {
+    for (const std::string name : {" ", "caf\xE9.txt"}) {
+        const parsed_call p =
+            parse_call("<methodCall><methodName>M</methodName><params><param><value><string>" +
+                       name + "</string></value></param></params></methodCall>");
+        ASSERT_TRUE(p.call) << p.error;
+        EXPECT_EQ(std::get<std::string>(p.call->params[0]), name);
+    }
 }
 
 TEST(xmlrpc, refuses_malformed_calls_and_other_value_types) {
