@@ -20,14 +20,14 @@ export TMPDIR="$out/tmp" VARNEX_PIPE_DIR="$out/pipes"
 work="$TMPDIR/$(id -un).trelmerge"
 
 cd examples
-echo "Comparing greeting-old.txt with greeting-new.txt (the first run starts the relay service"
+echo "Comparing compare-left.txt with compare-right.txt (the first run starts the relay service"
 echo "and the client, and waits about ten seconds for them)..."
 set +e
-"$top/product/bin/trelmerge" greeting-old.txt greeting-new.txt
+"$top/product/bin/trelmerge" compare-left.txt compare-right.txt
 compare_status=$?
-"$top/product/bin/trelmerge" -out "$out/recipe-merged.txt" recipe-base.txt recipe-ours.txt recipe-theirs.txt
+"$top/product/bin/trelmerge" -base merge-base.txt merge-ours.txt merge-theirs.txt -out "$out/merged.txt"
 merge_status=$?
-"$top/product/bin/trelmerge" -encoding utf-16le notes-utf16le-old.txt notes-utf16le-new.txt
+"$top/product/bin/trelmerge" utf16le-left.txt utf16le-right.txt -encoding utf-16le
 utf16_status=$?
 set -e
 
@@ -37,7 +37,7 @@ echo "compare exit status:        $compare_status"
 echo "three-way merge exit status: $merge_status"
 echo "UTF-16LE compare exit status: $utf16_status"
 echo "newest compare page:  ${page:-(none)}"
-echo "merged file:          $out/recipe-merged.txt"
+echo "merged file:          $out/merged.txt"
 echo "client log:           $work/zorvexplorer.log"
 
 # End the demo's relay service (and with it the client) by the pid it recorded.
