@@ -13,13 +13,13 @@ namespace fs = std::filesystem;
 
 constexpr int failed_status = 255;  // the front end's -1
 
-class real_system : public testing::Test {
+class client_in_real_system : public testing::Test {
   protected:
     void SetUp() override {
         box.install_product("zorvexplorer");
         fs::create_directories(box.work_dir());
     }
-    ~real_system() override { box.kill_product_processes(); }
+    ~client_in_real_system() override { box.kill_product_processes(); }
 
     test_support::run_result trelmerge(const std::vector<std::string>& args) {
         std::vector<std::string> argv{(box.product_dir() / "bin" / "trelmerge").string()};
@@ -44,7 +44,7 @@ class real_system : public testing::Test {
     test_support::sandbox box;
 };
 
-TEST_F(real_system, a_compare_is_answered_true_and_its_page_written) {
+TEST_F(client_in_real_system, a_compare_is_answered_true_and_its_page_written) {
     file("a.txt", "one\ntwo\n");
     file("b.txt", "one\n2\n");
     const auto r = trelmerge({"a.txt", "b.txt", "-fname", "left & <a>", "-fname", "right"});
@@ -58,7 +58,7 @@ TEST_F(real_system, a_compare_is_answered_true_and_its_page_written) {
     EXPECT_NE(page.find("left &amp; &lt;a&gt;"), std::string::npos);
 }
 
-TEST_F(real_system, a_clean_merge_is_answered_true_with_the_merged_bytes) {
+TEST_F(client_in_real_system, a_clean_merge_is_answered_true_with_the_merged_bytes) {
     file("base.txt", "alpha\nbeta\ngamma\ndelta\nepsilon\n");
     file("ours.txt", "ALPHA\nbeta\ngamma\ndelta\nepsilon\n");
     file("theirs.txt", "alpha\nbeta\ngamma\ndelta\nEPSILON\nzeta\n");
@@ -67,7 +67,7 @@ TEST_F(real_system, a_clean_merge_is_answered_true_with_the_merged_bytes) {
     EXPECT_EQ(output("out.txt"), "ALPHA\nbeta\ngamma\ndelta\nEPSILON\nzeta\n");
 }
 
-TEST_F(real_system, a_conflicting_merge_is_answered_false_with_the_conflict_marked) {
+TEST_F(client_in_real_system, a_conflicting_merge_is_answered_false_with_the_conflict_marked) {
     file("base.txt", "a\nb\nc\n");
     file("ours.txt", "a\nours\nc\n");
     file("theirs.txt", "a\ntheirs\nc\n");
@@ -79,7 +79,7 @@ TEST_F(real_system, a_conflicting_merge_is_answered_false_with_the_conflict_mark
     EXPECT_NE(client_log().find("1 conflict(s)"), std::string::npos) << client_log();
 }
 
-TEST_F(real_system, every_encoding_goes_in_and_comes_out_byte_for_byte) {
+TEST_F(client_in_real_system, every_encoding_goes_in_and_comes_out_byte_for_byte) {
     const struct {
         const char* option;
         text_encoding encoding;
@@ -106,7 +106,7 @@ TEST_F(real_system, every_encoding_goes_in_and_comes_out_byte_for_byte) {
     }
 }
 
-TEST_F(real_system, a_contributor_that_cannot_be_decoded_is_answered_false) {
+TEST_F(client_in_real_system, a_contributor_that_cannot_be_decoded_is_answered_false) {
     file("good.txt", encode_text("fine\n", text_encoding::utf16le, true));
     // A BOM, "fin" and half a code unit.
     file("odd.txt", std::string("\xFF\xFE"
@@ -118,7 +118,7 @@ TEST_F(real_system, a_contributor_that_cannot_be_decoded_is_answered_false) {
         << client_log();
 }
 
-TEST_F(real_system, the_shipped_examples_compare_and_merge_as_the_demo_shows) {
+TEST_F(client_in_real_system, the_shipped_examples_compare_and_merge_as_the_demo_shows) {
     for (const auto& e : fs::directory_iterator(VARNEX_EXAMPLES_DIR))
         fs::copy_file(e.path(), box.work_dir() / e.path().filename());
     EXPECT_EQ(trelmerge({"compare-left.txt", "compare-right.txt"}).exit_code, 0) << client_log();

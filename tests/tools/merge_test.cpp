@@ -51,7 +51,7 @@ class merge_against_diff3 : public testing::Test {
   protected:
     void SetUp() override {
         diff3_ = find_in_path("diff3");
-        if (diff3_.empty()) GTEST_SKIP() << "diff3 (GNU diffutils) is not installed";
+        if (diff3_.empty()) GTEST_SKIP() << "diff3 is not installed";
     }
     std::string diff3_;
     test_support::sandbox box_;
