@@ -60,8 +60,12 @@ file_read read_whole_file(const std::string& path) {
 
 std::string write_file_atomically(const std::string& path, std::string_view data) {
     const fs::path target(path);
-    const fs::path temp =
-        target.parent_path() / ("." + target.filename().string() + "." + unique_part() + ".tmp");
+    std::string temp_name = ".";
+    temp_name += target.filename().string();
+    temp_name += '.';
+    temp_name += unique_part();
+    temp_name += ".tmp";
+    const fs::path temp = target.parent_path() / temp_name;
     if (std::string error = write_new_file(temp, data); !error.empty()) return error;
     std::error_code ec;
     const fs::file_status old = fs::status(target, ec);
