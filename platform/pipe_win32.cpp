@@ -19,6 +19,9 @@ struct pipe::impl {
 
 namespace {
 
+// How long pipe::open keeps trying a pipe whose instances are all busy.
+constexpr ULONGLONG busy_retry_ms = 10000;
+
 // Pipe names this process has created. The first instance of a name is created with
 // FILE_FLAG_FIRST_PIPE_INSTANCE so that a pipe that someone else set up first is never
 // served; later instances of a multi-instance pipe must not ask for it.
@@ -142,7 +145,21 @@ pipe pipe::open(std::string_view name, pipe_open access) {
             break;
     }
     const std::string text(name);
-    HANDLE handle = CreateFileA(text.c_str(), rights, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    // Several clients woken by one free instance race for it, and all but one get
+    // ERROR_PIPE_BUSY although the server will soon listen again. A Unix socket queues
+    // such clients instead; to behave the same, a busy pipe is waited for and tried
+    // again, for a bounded time.
+    const ULONGLONG deadline = GetTickCount64() + busy_retry_ms;
+    HANDLE handle;
+    for (;;) {
+        handle = CreateFileA(text.c_str(), rights, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        if (handle != INVALID_HANDLE_VALUE || GetLastError() != ERROR_PIPE_BUSY) break;
+        const ULONGLONG now = GetTickCount64();
+        if (now >= deadline) break;
+        if (!WaitNamedPipeA(text.c_str(), static_cast<DWORD>(deadline - now)) &&
+            GetLastError() != ERROR_SEM_TIMEOUT)
+            Sleep(10);  // the name vanished for a moment between two instances
+    }
     if (handle == INVALID_HANDLE_VALUE) return result;
     result.impl_ = new impl{handle, false};
     return result;

@@ -36,10 +36,16 @@ for program in trelmerge zorv_service trelmergeutf8 fake_zorvexplorer record_arg
     fi
 done
 
-# A folder whose name cannot hold the fake client's "yes" marker.
+# The fake client, in mode echo, answers true exactly when the request holds this marker.
+source_dir=$(cd "$(dirname "$0")/../.." && pwd)
+marker=$(sed -n 's/.*echo_yes_marker = "\([^"]*\)".*/\1/p' \
+    "$source_dir/tests/service_support/fake_client_modes.h")
+marker=${marker:-answer-yes}
+
+# A folder whose name cannot hold the marker.
 while :; do
     root=$(mktemp -d /tmp/varnex-wine.XXXXXX)
-    case $root in *yes*) rmdir "$root" ;; *) break ;; esac
+    case $root in *"$marker"*) rmdir "$root" ;; *) break ;; esac
 done
 cleanup() {
     stop_service
@@ -70,12 +76,12 @@ fi
 winpath() { printf 'Z:%s' "${1//\//\\}"; }
 
 product=$root/product
-mkdir -p "$product/bin" "$product/ZorvHome" "$root/tmp" "$root/client" "$root/yes" "$root/files"
+mkdir -p "$product/bin" "$product/ZorvHome" "$root/tmp" "$root/client" "$root/$marker" "$root/files"
 cp "$bin/trelmerge.exe" "$bin/zorv_service.exe" "$bin/trelmergeutf8.exe" "$product/bin/"
 cp "$bin/record_argv.exe" "$product/bin/trelprompt.exe"
 cp "$bin/fake_zorvexplorer.exe" "$product/ZorvHome/zorvexplorer.exe"
-printf 'one\n' >"$root/yes/a.txt"
-printf 'two\n' >"$root/yes/b.txt"
+printf 'one\n' >"$root/$marker/a.txt"
+printf 'two\n' >"$root/$marker/b.txt"
 
 W_ROOT=$(winpath "$root")
 W_PRODUCT=$(winpath "$product")
@@ -118,13 +124,14 @@ stop_service() {
     return 0
 }
 
-# The request the client must have read for a compare of a.txt and b.txt in folder yes.
-W_YES=$(winpath "$root/yes")
+# The request the client must have read for a compare of a.txt and b.txt in the marker's
+# folder.
+W_YES=$(winpath "$root/$marker")
 body="<methodCall><methodName>RequestHandler.Compare</methodName><params><param><value><array><data><value><string>a.txt</string></value></data><data><value><string>b.txt</string></value></data></array></value></param><param><value><array><data><value><string>$W_YES\\a.txt</string></value></data><data><value><string>$W_YES\\b.txt</string></value></data></array></value></param><param><value><string></string></value></param></params></methodCall>"
 framed=$(printf 'POST /RPC2 HTTP/1.1\r\nContent-Length: %s\r\n\r\n%s' "${#body}" "$body")
 
 # 1. The worked example: the first run starts the service, which starts the client.
-run_in first "$root/yes" "$W_TMP" trelmerge.exe a.txt b.txt
+run_in first "$root/$marker" "$W_TMP" trelmerge.exe a.txt b.txt
 status=$(status_of first)
 check "compare of a.txt and b.txt answered true exits 0 (got $status)" [ "$status" = 0 ]
 check "the client received the worked example with this folder's paths" \
@@ -144,7 +151,7 @@ check "the client runs in its folder" \
     [ "$(cat "$root/client/cwd.txt" 2>/dev/null)" = "$W_PRODUCT\\ZorvHome" ]
 
 # 2. A second run reuses the service and its client.
-run_in merge "$root/yes" "$W_TMP" trelmerge.exe -out m.txt -encoding utf-8 a.txt b.txt
+run_in merge "$root/$marker" "$W_TMP" trelmerge.exe -out m.txt -encoding utf-8 a.txt b.txt
 status=$(status_of merge)
 check "a merge exits 0 (got $status)" [ "$status" = 0 ]
 check "the second run reused the service" [ "$(service_pid)" = "$pid" ]
@@ -157,7 +164,7 @@ check "the merge reached the same client as CompareMerge with its output path an
     merge_request_ok
 
 # 3. The UTF-8 launcher adds -encoding utf-8 and passes the front end's status on.
-run_in utf8 "$root/yes" "$W_TMP" trelmergeutf8.exe a.txt b.txt
+run_in utf8 "$root/$marker" "$W_TMP" trelmergeutf8.exe a.txt b.txt
 status=$(status_of utf8)
 check "trelmergeutf8 exits 0 (got $status)" [ "$status" = 0 ]
 check "trelmergeutf8's request carries the UTF-8 type" \
@@ -165,17 +172,17 @@ check "trelmergeutf8's request carries the UTF-8 type" \
     "$root/client/request-3.bin"
 
 # 4. A command-line error: usage, status -1 (255 on Linux), the service is still found.
-run_in usage "$root/yes" "$W_TMP" trelmerge.exe a.txt
+run_in usage "$root/$marker" "$W_TMP" trelmerge.exe a.txt
 status=$(status_of usage)
 check "a single contributor exits with -1 (got $status)" [ "$status" = 255 ]
 check "it printed the message for too few objects" \
     grep -q "At least two objects must be supplied to compare." "$root/usage.out"
 
 # 5. Twenty front ends at once each get their own answer: the echo client answers true
-#    exactly for requests that name a "yes" file.
+#    exactly for requests that name a file with the marker.
 declare -a pids names
 for i in $(seq 1 20); do
-    if [ $((i % 2)) = 0 ]; then name=yes$i; else name=no$i; fi
+    if [ $((i % 2)) = 0 ]; then name=$marker$i; else name=no$i; fi
     printf 'x\n' >"$root/files/$name.txt"
     printf 'y\n' >"$root/files/other$i.txt"
     names[$i]=$name
@@ -186,7 +193,7 @@ wrong=0
 for i in $(seq 1 20); do
     wait "${pids[$i]}"
     got=$(status_of "many$i")
-    case ${names[$i]} in yes*) want=0 ;; *) want=255 ;; esac
+    case ${names[$i]} in "$marker"*) want=0 ;; *) want=255 ;; esac
     if [ "$got" != "$want" ]; then
         wrong=$((wrong + 1))
         echo "     ${names[$i]}: status $got, expected $want"
@@ -199,7 +206,7 @@ check "one service served them all" [ "$(service_pid)" = "$pid" ]
 #    with the error text and the run ends with -1.
 printf 'not a folder\n' >"$root/blocker"
 rm -f "$root/prompt.rec"
-run_in blocked "$root/yes" "$(winpath "$root/blocker")\\sub" trelmerge.exe a.txt b.txt
+run_in blocked "$root/$marker" "$(winpath "$root/blocker")\\sub" trelmerge.exe a.txt b.txt
 status=$(status_of blocked)
 check "an impossible temporary directory exits with -1 (got $status)" [ "$status" = 255 ]
 expected_prompt=$(

@@ -385,3 +385,23 @@ TEST(Win32Pipe, the_writer_of_an_outbound_pipe_sees_its_reader_go) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Win32Pipe, opening_a_busy_pipe_waits_until_the_server_listens_again) {
+    const std::string name = unique_pipe_name("busy");
+    pipe server = pipe::create_server(name, options(platform::pipe_access::duplex));
+    pipe first = pipe::open(name, platform::pipe_open::read_write);
+    ASSERT_TRUE(first.valid());
+    ASSERT_EQ(server.wait_for_client(), platform::connect_status::connected);
+    auto second = std::async(std::launch::async,
+                             [&] { return pipe::open(name, platform::pipe_open::read_write); });
+    EXPECT_EQ(second.wait_for(300ms), std::future_status::timeout) << "opened a busy instance";
+    first.close();
+    server.disconnect();
+    ASSERT_EQ(server.wait_for_client(), platform::connect_status::connected);
+    ASSERT_EQ(second.wait_for(20s), std::future_status::ready);
+    EXPECT_TRUE(second.get().valid());
+}
+
+}  // namespace
