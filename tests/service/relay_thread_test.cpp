@@ -11,8 +11,6 @@
 
 namespace {
 
-using namespace std::string_literals;
-
 struct exchange_result {
     std::string client_got;
     bool front_end_answered = false;
@@ -94,22 +92,9 @@ TEST(RelayThread, ForwardsRequestsOfEverySizeWholeAndPassesTheAnswerBack) {
     }
 }
 
-TEST(RelayThread, KeepsNulBytesInRequestAndAnswer) {
-    const std::string request = "<a>\0</a>"s + std::string(5000, 'x') + "\0tail"s;
-    const std::string answer = "HTTP\0<boolean>1</boolean>\0"s;
-    const exchange_result r = relay_once(request, {answer});
-    EXPECT_EQ(r.client_got, frame_request(request));
-    EXPECT_EQ(r.front_end_got, answer);
-}
-
 TEST(RelayThread, PassesALargeAnswerBackWhole) {
     const std::string answer(300000, 'a');
     EXPECT_EQ(relay_once("q", {answer}).front_end_got, answer);
-}
-
-TEST(RelayThread, PassesOnlyTheFirstAnswerMessage) {
-    const exchange_result r = relay_once("q", {"first", "second"});
-    EXPECT_EQ(r.front_end_got, "first");
 }
 
 TEST(RelayThread, DropsTheFrontEndUnansweredWhenTheAnswerIsEmpty) {
