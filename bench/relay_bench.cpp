@@ -45,7 +45,8 @@ double median(std::vector<double> v) {
 // but without the hop to the client.
 void serve_direct(void* raw) {
     platform::pipe* connection = static_cast<platform::pipe*>(raw);
-    (void)read_pipe_message(*connection);
+    message_buffer request;
+    (void)read_pipe_message_into(*connection, request);
     (void)connection->write(answer);
     delete connection;
 }

@@ -1,6 +1,9 @@
 #include "service/client_watch.h"
 
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
+#include <thread>
 
 #include "common/work_dir.h"
 #include "platform/thread.h"
@@ -9,19 +12,38 @@
 namespace {
 
 constexpr std::size_t watch_stack_size = 64 * 1024;
+// Relays in flight finish quickly once the client is gone: its ends of their pipes are
+// closed, so their reads return. The bound only guards against a front end that stalls.
+constexpr auto relay_grace = std::chrono::seconds(3);
+constexpr auto relay_poll = std::chrono::milliseconds(1);
+
+std::atomic<bool> quit_logged{false};
 
 void watch_client(void*) {
     the_service().wrapper_pipe.wait_for_peer_gone();
-    write_log_line(client_quit_text);
-    // Without the client no relay can finish, and relays already waiting on it would wait
-    // for ever; a service left running would also take the next front end's request and
-    // drop it. Ending now lets the next run start a fresh service and client. _Exit rather
-    // than exit: the main thread and the relay threads are still running and using the
-    // service's state, which exit's destructors would tear down under them.
+    log_client_quit();
+    wait_for_relays_in_flight();
+    // Without the client no further request can be served: relays waiting for it to open
+    // their pair would wait for ever, and a service left running would take the next front
+    // end's request only to drop it. Ending now lets the next run start a fresh service and
+    // client. _Exit rather than exit: the main thread and the relay threads are still
+    // running and using the service's state, which exit's destructors would tear down.
     std::_Exit(-1);
 }
 
 }  // namespace
+
+void log_client_quit() {
+    if (!quit_logged.exchange(true)) write_log_line(client_quit_text);
+}
+
+void wait_for_relays_in_flight() {
+    const auto deadline = std::chrono::steady_clock::now() + relay_grace;
+    while (the_service().relays_in_flight.load() > 0 &&
+           std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(relay_poll);
+    }
+}
 
 bool start_client_watch() {
     return platform::start_detached_thread(watch_client, nullptr, watch_stack_size);

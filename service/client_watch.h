@@ -5,7 +5,15 @@
 
 inline constexpr std::string_view client_quit_text = "ZORV quit unexpectedly...exiting";
 
+/// Logs client_quit_text, once however many threads find the client gone.
+void log_client_quit();
+
+/// Waits, up to a few seconds, until the relays that reached the client have finished: a
+/// client that answered and then quit has its answer passed on before the service ends.
+void wait_for_relays_in_flight();
+
 /// Starts a detached thread that waits until the client has closed the wrapper pipe (or
-/// its process has ended), then logs client_quit_text and ends the process with -1. False
+/// its process has ended), then logs client_quit_text, lets the relays in flight finish
+/// and ends the process with -1. False
 /// when the thread could not be started.
 [[nodiscard]] bool start_client_watch();

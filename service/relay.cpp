@@ -1,11 +1,16 @@
 #include "service/relay.h"
 
 #include <algorithm>
+#include <atomic>
 #include <charconv>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <utility>
 
 #include "common/work_dir.h"
+#include "service/service_driver.h"
+#include "service/service_state.h"
 
 namespace {
 
@@ -38,24 +43,69 @@ std::string frame_request(std::string_view body) {
     return framed;
 }
 
-void append_pipe_message(platform::pipe& pipe, std::string& text) {
-    std::size_t used = text.size();
-    for (;;) {
-        const std::size_t room = std::max(first_read_size, used);
-        text.resize(used + room);
-        const platform::io_result r = pipe.read(text.data() + used, room);
-        if (r.status == platform::io_status::failed) break;
-        used += r.count;
-        if (r.status == platform::io_status::ok || r.count == 0) break;
+message_buffer::~message_buffer() { std::free(data_); }
+
+message_buffer::message_buffer(message_buffer&& other) noexcept
+    : data_(std::exchange(other.data_, nullptr)),
+      size_(std::exchange(other.size_, 0)),
+      capacity_(std::exchange(other.capacity_, 0)) {}
+
+message_buffer& message_buffer::operator=(message_buffer&& other) noexcept {
+    if (this != &other) {
+        std::free(data_);
+        data_ = std::exchange(other.data_, nullptr);
+        size_ = std::exchange(other.size_, 0);
+        capacity_ = std::exchange(other.capacity_, 0);
     }
-    text.resize(used);
+    return *this;
+}
+
+bool message_buffer::reserve(std::size_t capacity) {
+    if (capacity <= capacity_) return true;
+    void* grown = std::realloc(data_, capacity);
+    if (grown == nullptr) return false;
+    data_ = static_cast<char*>(grown);
+    capacity_ = capacity;
+    return true;
+}
+
+bool read_pipe_message_into(platform::pipe& pipe, message_buffer& buffer) {
+    for (;;) {
+        const std::size_t used = buffer.size();
+        if (!buffer.reserve(used + std::max(first_read_size, used))) return false;
+        const platform::io_result r = pipe.read(buffer.data() + used, buffer.capacity() - used);
+        if (r.status == platform::io_status::failed) return true;
+        buffer.resize_within_capacity(used + r.count);
+        if (r.status == platform::io_status::ok || r.count == 0) return true;
+    }
 }
 
 std::string read_pipe_message(platform::pipe& pipe) {
-    std::string text;
-    append_pipe_message(pipe, text);
-    return text;
+    message_buffer buffer;
+    (void)read_pipe_message_into(pipe, buffer);
+    return std::string(buffer.view());
 }
+
+namespace {
+
+// Forwards the front end's request behind its head; false when it could not be read whole.
+bool forward_request(relay_job& job) {
+    // The request is read behind room for its head, so head and body go out in one write
+    // without copying the body again.
+    message_buffer framed;
+    if (!framed.reserve(max_request_header)) return false;
+    framed.resize_within_capacity(max_request_header);
+    if (!read_pipe_message_into(job.launcher_pipe, framed)) return false;
+    const std::size_t body_size = framed.size() - max_request_header;
+    char header[max_request_header];
+    const std::size_t header_size = format_request_header(header, body_size);
+    char* const start = framed.data() + (max_request_header - header_size);
+    std::memcpy(start, header, header_size);
+    (void)job.request_pipe.write(std::string_view(start, header_size + body_size));
+    return true;
+}
+
+}  // namespace
 
 void relay_thread(void* raw_job) {
     std::unique_ptr<relay_job> job(static_cast<relay_job*>(raw_job));
@@ -63,25 +113,23 @@ void relay_thread(void* raw_job) {
     // The client opens the pair in either order; a pipe it opened already counts.
     (void)job->request_pipe.wait_for_client();
     (void)job->response_pipe.wait_for_client();
+    std::atomic<int>& in_flight = the_service().relays_in_flight;
+    ++in_flight;
 
-    // The request is read behind room for its head, so head and body go out in one write
-    // without copying the body again.
-    std::string framed(max_request_header, '\0');
-    append_pipe_message(job->launcher_pipe, framed);
-    const std::size_t body_size = framed.size() - max_request_header;
-    char header[max_request_header];
-    const std::size_t header_size = format_request_header(header, body_size);
-    char* const start = framed.data() + (max_request_header - header_size);
-    std::memcpy(start, header, header_size);
-    (void)job->request_pipe.write(std::string_view(start, header_size + body_size));
-
-    const std::string answer = read_pipe_message(job->response_pipe);
-    if (answer.empty()) {
-        // The front end's read fails when it is disconnected unanswered.
-        write_log_line(empty_response_text);
+    if (!forward_request(*job)) {
+        // A request that does not fit in memory is dropped rather than forwarded cut short.
+        write_log_line(out_of_memory_text);
     } else {
-        (void)job->launcher_pipe.write(answer);
-        (void)job->launcher_pipe.flush();
+        message_buffer answer;
+        if (!read_pipe_message_into(job->response_pipe, answer)) {
+            write_log_line(out_of_memory_text);
+        } else if (answer.size() == 0) {
+            // The front end's read fails when it is disconnected unanswered.
+            write_log_line(empty_response_text);
+        } else {
+            (void)job->launcher_pipe.write(answer.view());
+            (void)job->launcher_pipe.flush();
+        }
     }
 
     job->launcher_pipe.disconnect();
@@ -90,4 +138,5 @@ void relay_thread(void* raw_job) {
     job->launcher_pipe.close();
     job->request_pipe.close();
     job->response_pipe.close();
+    --in_flight;
 }

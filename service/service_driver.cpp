@@ -70,7 +70,8 @@ served serve_connection(platform::pipe& launcher) {
         return served::dropped;
     }
     if (!service.wrapper_pipe.write(announcement)) {
-        write_log_line(client_quit_text);
+        log_client_quit();
+        wait_for_relays_in_flight();
         return served::end_service;
     }
     auto* job =

@@ -2,6 +2,7 @@
 // only read afterwards.
 #pragma once
 
+#include <atomic>
 #include <string>
 
 #include "platform/pipe.h"
@@ -11,6 +12,8 @@ struct service_state {
     std::string login;
     std::string wrapper_pipe_name;
     platform::pipe wrapper_pipe;
+    /// Relays whose client has connected their pair and that have not finished yet.
+    std::atomic<int> relays_in_flight{0};
 };
 
 service_state& the_service();
