@@ -1,5 +1,5 @@
 // The service's process-wide state, set during start-up before any relay thread exists and
-// only read afterwards.
+// only read afterwards; only the count of relays in flight changes later, atomically.
 #pragma once
 
 #include <atomic>
