@@ -48,21 +48,24 @@ while :; do
     case $root in *"$marker"*) rmdir "$root" ;; *) break ;; esac
 done
 cleanup() {
-    stop_service
-    [ -n "${WINEPREFIX:-}" ] && WINEPREFIX=$WINEPREFIX "$wineserver" -k >/dev/null 2>&1
+    declare -F stop_service >/dev/null && stop_service
+    # Only a prefix of our own is shut down whole; a shared one may serve others.
+    [ -z "${VARNEX_WINEPREFIX:-}" ] && [ -n "${WINEPREFIX:-}" ] && "$wineserver" -k >/dev/null 2>&1
     if [ "${VARNEX_KEEP:-0}" = 1 ]; then echo "kept $root"; else rm -rf "$root"; fi
 }
 trap cleanup EXIT
 
-# The loader that matches the programs: a 64-bit build needs wine64.
-if [ -n "${VARNEX_WINE:-}" ]; then
-    wine=$VARNEX_WINE
-elif od -An -tx1 -j "$(($(od -An -tu4 -j60 -N4 "$bin/trelmerge.exe") + 4))" -N2 \
-        "$bin/trelmerge.exe" | grep -q '64 86'; then
-    wine=$(command -v wine64 || echo /usr/lib/wine/wine64)
+# The loader that matches the programs: a 64-bit build needs wine64. The PE header's
+# machine field says which it is.
+pe_offset=$(od -An -tu4 -j60 -N4 "$bin/trelmerge.exe" | tr -d ' ')
+if od -An -tx1 -j $((pe_offset + 4)) -N2 "$bin/trelmerge.exe" | grep -q '64 86'; then
+    triplet=x86_64-w64-mingw32
+    default_wine=$(command -v wine64 || echo /usr/lib/wine/wine64)
 else
-    wine=$(command -v wine)
+    triplet=i686-w64-mingw32
+    default_wine=$(command -v wine)
 fi
+wine=${VARNEX_WINE:-$default_wine}
 wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver)
 export WINEDEBUG=-all
 export WINEPREFIX=${VARNEX_WINEPREFIX:-$root/prefix}
@@ -71,6 +74,17 @@ echo "wine: $wine, prefix: $WINEPREFIX"
 if [ ! -d "$WINEPREFIX/drive_c" ]; then
     timeout 180 "$wine" wineboot -i >/dev/null 2>&1
 fi
+# A kernel without 32-bit support runs no 32-bit wine: say so rather than fail every check.
+if ! timeout 60 "$wine" "$bin/record_argv.exe" </dev/null >/dev/null 2>&1; then
+    echo "wine ($wine) cannot run $bin/record_argv.exe on this machine; skipped" >&2
+    exit 77
+fi
+
+# 0. The catalogue accessor stands in the front end's export table.
+objdump=$(command -v "$triplet-objdump" || command -v objdump)
+check "trelmerge.exe exports _trelmerge_trelmerge_msg_table_adr" \
+    grep -Eq '^\s*\[ *[0-9]+\] _trelmerge_trelmerge_msg_table_adr$' \
+    <<<"$("$objdump" -p "$bin/trelmerge.exe" 2>/dev/null)"
 
 # Linux path -> the Z: path that wine's programs see.
 winpath() { printf 'Z:%s' "${1//\//\\}"; }
