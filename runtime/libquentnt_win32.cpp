@@ -6,8 +6,11 @@
 #include <cerrno>
 #include <cstdio>
 #include <ctime>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <new>
+#include <utility>
 
 #include "common/product_runtime.h"
 
@@ -59,7 +62,15 @@ std::int64_t unix_nt_time(std::int64_t* result) {
 }
 
 void* nt_owner_security_attributes(std::uint32_t access_mask, int inherit_flag) {
-    // Callers keep the pointer for the life of the process and never release it.
+    // Callers keep the pointer for the life of the process and never release it, and the
+    // service asks anew for every pipe it creates: one set per argument pair, made once,
+    // keeps a long-running service from growing with every connection.
+    static std::mutex mutex;
+    static std::map<std::pair<std::uint32_t, bool>, owner_only_sa*> made;
+    const std::pair<std::uint32_t, bool> key(access_mask, inherit_flag != 0);
+    std::lock_guard<std::mutex> lock(mutex);
+    if (auto found = made.find(key); found != made.end()) return &found->second->attributes;
+
     auto* sa = new (std::nothrow) owner_only_sa{};
     if (!sa) return nullptr;
     sa->sid = current_user_sid();
@@ -86,6 +97,7 @@ void* nt_owner_security_attributes(std::uint32_t access_mask, int inherit_flag) 
     sa->attributes.nLength = sizeof sa->attributes;
     sa->attributes.lpSecurityDescriptor = &sa->descriptor;
     sa->attributes.bInheritHandle = inherit_flag ? TRUE : FALSE;
+    made.emplace(key, sa);
     return &sa->attributes;
 }
 

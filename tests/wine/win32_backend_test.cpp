@@ -405,3 +405,15 @@ TEST(Win32Pipe, opening_a_busy_pipe_waits_until_the_server_listens_again) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Win32Runtime, owner_security_attributes_are_made_once_per_mask_and_inheritance) {
+    void* first = nt_owner_security_attributes(0x1F01FF, 1);
+    EXPECT_EQ(nt_owner_security_attributes(0x1F01FF, 1), first);
+    void* other = nt_owner_security_attributes(0x1F01FF, 0);
+    EXPECT_NE(other, first);
+    EXPECT_FALSE(static_cast<SECURITY_ATTRIBUTES*>(other)->bInheritHandle);
+}
+
+}  // namespace
