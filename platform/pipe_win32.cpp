@@ -22,9 +22,11 @@ namespace {
 // How long pipe::open keeps trying a pipe whose instances are all busy.
 constexpr ULONGLONG busy_retry_ms = 10000;
 
-// Pipe names this process has created. The first instance of a name is created with
-// FILE_FLAG_FIRST_PIPE_INSTANCE so that a pipe that someone else set up first is never
-// served; later instances of a multi-instance pipe must not ask for it.
+// Multi-instance pipe names this process has created. The first instance of a name is
+// created with FILE_FLAG_FIRST_PIPE_INSTANCE so that a pipe that someone else set up first
+// is never served; later instances of a multi-instance pipe must not ask for it. A
+// single-instance pipe always asks for it and is not recorded, so that the set does not
+// grow with the pipe pairs of every connection.
 class created_names {
   public:
     bool seen(const std::string& key) {
@@ -113,8 +115,9 @@ pipe pipe::create_server(std::string_view name, const pipe_server_options& optio
     pipe result;
     const std::string text(name);
     const std::string key = name_key(name);
+    const bool multi_instance = options.max_instances > 1;
     DWORD mode = open_mode(options.access);
-    if (!created().seen(key)) mode |= FILE_FLAG_FIRST_PIPE_INSTANCE;
+    if (!multi_instance || !created().seen(key)) mode |= FILE_FLAG_FIRST_PIPE_INSTANCE;
     DWORD pipe_mode = options.message_type ? (PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE)
                                            : (PIPE_TYPE_BYTE | PIPE_READMODE_BYTE);
     pipe_mode |= PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS;
@@ -125,7 +128,7 @@ pipe pipe::create_server(std::string_view name, const pipe_server_options& optio
         text.c_str(), mode, pipe_mode, instances, options.out_buffer, options.in_buffer,
         options.default_timeout_ms, static_cast<SECURITY_ATTRIBUTES*>(options.security_attributes));
     if (handle == INVALID_HANDLE_VALUE) return result;
-    created().add(key);
+    if (multi_instance) created().add(key);
     result.impl_ = new impl{handle, true};
     return result;
 }

@@ -417,3 +417,31 @@ TEST(Win32Runtime, owner_security_attributes_are_made_once_per_mask_and_inherita
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Win32Pipe, a_name_that_someone_else_created_first_is_not_served) {
+    if (GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version")) {
+        GTEST_SKIP() << "wine does not enforce FILE_FLAG_FIRST_PIPE_INSTANCE";
+    }
+    const std::string name = unique_pipe_name("squatted");
+    // Created behind the backend's back, as another program would.
+    HANDLE squatter = CreateNamedPipeA(name.c_str(), PIPE_ACCESS_DUPLEX,
+                                       PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT,
+                                       PIPE_UNLIMITED_INSTANCES, 4096, 4096, 5000, nullptr);
+    ASSERT_NE(squatter, INVALID_HANDLE_VALUE);
+    auto o = options(platform::pipe_access::duplex, platform::unlimited_instances);
+    EXPECT_FALSE(pipe::create_server(name, o).valid());
+    CloseHandle(squatter);
+    EXPECT_TRUE(pipe::create_server(name, o).valid());
+}
+
+TEST(Win32Pipe, a_single_instance_name_can_be_created_again_once_closed) {
+    const std::string name = unique_pipe_name("reused");
+    for (int i = 0; i < 3; ++i) {
+        pipe server = pipe::create_server(name, options(platform::pipe_access::inbound));
+        EXPECT_TRUE(server.valid()) << "round " << i;
+    }
+}
+
+}  // namespace
