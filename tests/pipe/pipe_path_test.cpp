@@ -5,6 +5,7 @@
 #include <string>
 
 #include "platform/pipe.h"
+#include "tests/support/sandbox.h"
 
 namespace {
 
@@ -45,51 +46,34 @@ TEST(pipe_socket_path, maps_names_into_the_directory_and_refuses_the_rest) {
     }
 }
 
-class env_var {
-  public:
-    env_var(const char* name, const char* value) : name_(name) {
-        if (const char* v = getenv(name)) {
-            old_ = v;
-            had_ = true;
-        }
-        if (value)
-            setenv(name, value, 1);
-        else
-            unsetenv(name);
-    }
-    ~env_var() {
-        if (had_)
-            setenv(name_, old_.c_str(), 1);
-        else
-            unsetenv(name_);
-    }
-
-  private:
-    const char* name_;
-    std::string old_;
-    bool had_ = false;
-};
+void set_or_unset(const char* name, const char* value) {
+    if (value)
+        setenv(name, value, 1);
+    else
+        unsetenv(name);
+}
 
 TEST(pipe_directory, takes_the_override_then_the_runtime_dir_then_tmp) {
-    struct dir_case {
-        const char* pipe_dir;
-        const char* runtime_dir;
+    const test_support::sandbox box;  // restores VARNEX_PIPE_DIR
+    const char* runtime = getenv("XDG_RUNTIME_DIR");
+    const std::string saved = runtime ? runtime : "";
+    const std::string tmp = "/tmp/varnex-pipes-" + std::to_string(geteuid());
+    const struct {
+        const char *pipe_dir, *runtime_dir;
         std::string expected;
-    };
-    const dir_case cases[] = {
+    } cases[] = {
         {"/x/pipes", "/run/user/7", "/x/pipes"},
         {nullptr, "/run/user/7", "/run/user/7/varnex-pipes"},
         {"", "/run/user/7", "/run/user/7/varnex-pipes"},
-        {nullptr, nullptr, "/tmp/varnex-pipes-" + std::to_string(geteuid())},
-        {nullptr, "", "/tmp/varnex-pipes-" + std::to_string(geteuid())},
+        {nullptr, nullptr, tmp},
+        {nullptr, "", tmp},
     };
     for (const auto& c : cases) {
-        env_var pipe_dir("VARNEX_PIPE_DIR", c.pipe_dir);
-        env_var runtime_dir("XDG_RUNTIME_DIR", c.runtime_dir);
-        EXPECT_EQ(platform::pipe_directory(), c.expected)
-            << (c.pipe_dir ? c.pipe_dir : "(unset)") << " "
-            << (c.runtime_dir ? c.runtime_dir : "(unset)");
+        set_or_unset("VARNEX_PIPE_DIR", c.pipe_dir);
+        set_or_unset("XDG_RUNTIME_DIR", c.runtime_dir);
+        EXPECT_EQ(platform::pipe_directory(), c.expected) << c.expected;
     }
+    set_or_unset("XDG_RUNTIME_DIR", runtime ? saved.c_str() : nullptr);
 }
 
 }  // namespace
