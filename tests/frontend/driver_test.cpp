@@ -91,36 +91,19 @@ struct installation {
 
 }  // namespace
 
-TEST(Trelmerge, ComparesTwoFilesThroughTheServiceItStartsAndThenReuses) {
-    installation product;
-    product.install_fake_service(true_answer);
-    const run_result first = product.run({"a.txt", "b.txt"});
-    EXPECT_EQ(first.exit_code, 0) << first.err;
-    EXPECT_EQ(first.out + first.err, "");
-    EXPECT_EQ(read_file(product.request_file()), worked_example(product.files().string()));
-    EXPECT_EQ(read_file(product.box.user_work_dir() / "trelmerge.log"), "");
-
-    // The second run finds the service through its pid file and starts no other.
-    const std::string pid = read_file(product.pid_file());
-    ASSERT_FALSE(pid.empty());
-    fs::remove(product.request_file());
-    const run_result second = product.run({"-encoding", "utf-8", "a.txt", "b.txt"});
-    EXPECT_EQ(second.exit_code, 0) << second.err;
-    EXPECT_NE(read_file(product.request_file()).find("utf8_file_delta"), std::string::npos);
-    EXPECT_EQ(read_file(product.pid_file()), pid);
-}
-
-TEST(Trelmerge, FailsWithoutATrueAnswer) {
-    const std::optional<std::string> answers[] = {
-        std::string("<boolean>0</boolean>"),
-        std::string("HTTP/1.1 200 OK\r\n\r\n<methodResponse><fault/></methodResponse>"),
-        std::nullopt,  // the service closes without answering
+TEST(Trelmerge, SendsTheWorkedExampleAndExitsByTheAnswer) {
+    const std::pair<std::optional<std::string>, int> answers[] = {
+        {true_answer, 0},
+        {std::string("<boolean>0</boolean>"), exit_failure},
+        {std::string("HTTP/1.1 200 OK\r\n\r\n<methodResponse><fault/></methodResponse>"),
+         exit_failure},
+        {std::nullopt, exit_failure},  // the service closes without answering
     };
-    for (const auto& answer : answers) {
+    for (const auto& [answer, status] : answers) {
         installation product;
         product.install_fake_service(answer);
         const run_result result = product.run({"a.txt", "b.txt"});
-        EXPECT_EQ(result.exit_code, exit_failure) << answer.value_or("(none)");
+        EXPECT_EQ(result.exit_code, status) << answer.value_or("(none)") << result.err;
         EXPECT_EQ(result.out + result.err, "");
         EXPECT_EQ(read_file(product.request_file()), worked_example(product.files().string()));
     }

@@ -54,28 +54,6 @@ TEST(BuildRequest, PutsTheOutputFirstInAMergeAndFillsTheType) {
               expected);
 }
 
-TEST(BuildRequest, CarriesOneDataElementPerNameAndNoOptionsOfValidation) {
-    world w;
-    const std::string request =
-        request_for(w, {"-out", "m", "-blank_ignore", "-favor_contrib", "2", "-fname", "A",
-                        "-encoding", "utf-16le", "a", "b", "c"});
-    EXPECT_EQ(request,
-              "<methodCall><methodName>RequestHandler.CompareMerge</methodName><params>"
-              "<param><value><string>/home/u/m</string></value></param>"
-              "<param><value><array>"
-              "<data><value><string>A</string></value></data>"
-              "<data><value><string>b</string></value></data>"
-              "<data><value><string>c</string></value></data>"
-              "</array></value></param>"
-              "<param><value><array>"
-              "<data><value><string>/home/u/a</string></value></data>"
-              "<data><value><string>/home/u/b</string></value></data>"
-              "<data><value><string>/home/u/c</string></value></data>"
-              "</array></value></param>"
-              "<param><value><string>utf16le_file_delta</string></value></param>"
-              "</params></methodCall>");
-}
-
 TEST(BuildRequest, WritesMarkupCharactersOfNamesAsEntities) {
     world w;
     const std::string request = request_for(w, {"-fname", "x<y>&z\"'", "a&b", "c"});
