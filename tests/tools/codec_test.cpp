@@ -42,20 +42,6 @@ TEST(text_codec, decodes_and_encodes_every_encoding_with_and_without_a_mark) {
     }
 }
 
-TEST(text_codec, empty_type_passes_bytes_unchanged) {
-    const std::string raw = "\xFF\xFE\x80 not text\n"s;
-    const decoded_text d = decode_text(raw, *encoding_of_type(""));
-    EXPECT_TRUE(d.ok());
-    EXPECT_FALSE(d.had_bom);
-    EXPECT_EQ(d.text, raw);
-    EXPECT_EQ(encode_text(raw, text_encoding::bytes, false), raw);
-}
-
-TEST(text_codec, unknown_type_name_is_refused) {
-    EXPECT_FALSE(encoding_of_type("utf8"));
-    EXPECT_FALSE(encoding_of_type("UTF8_FILE_DELTA"));
-}
-
 TEST(text_codec, invalid_data_fails_with_its_offset) {
     struct bad {
         text_encoding encoding;
@@ -81,24 +67,6 @@ TEST(text_codec, invalid_data_fails_with_its_offset) {
         EXPECT_NE(d.error.find(c.offset), std::string::npos) << d.error;
         EXPECT_NE(d.error.find(encoding_label(c.encoding)), std::string::npos) << d.error;
     }
-}
-
-TEST(text_codec, a_mark_of_the_other_byte_order_is_data) {
-    // FE FF read as UTF-16LE is U+FFFE, a non-character but not invalid: kept as text.
-    const decoded_text d = decode_text(
-        "\xFE\xFF"
-        "a\0"s,
-        text_encoding::utf16le);
-    ASSERT_TRUE(d.ok());
-    EXPECT_FALSE(d.had_bom);
-    EXPECT_EQ(d.text,
-              "\xEF\xBF\xBE"
-              "a");
-}
-
-TEST(text_codec, bytes_that_are_not_utf8_encode_as_replacement_characters) {
-    EXPECT_EQ(encode_text("a\xE9z", text_encoding::utf16be, false), "\0a\xFF\xFD\0z"s);
-    EXPECT_EQ(sanitize_utf8("a\xE9z"), "a\xEF\xBF\xBDz");
 }
 
 }  // namespace

@@ -118,22 +118,5 @@ TEST_F(client_in_real_system, a_contributor_that_cannot_be_decoded_is_answered_f
         << client_log();
 }
 
-TEST_F(client_in_real_system, the_shipped_examples_compare_and_merge_as_the_demo_shows) {
-    for (const auto& e : fs::directory_iterator(VARNEX_EXAMPLES_DIR))
-        fs::copy_file(e.path(), box.work_dir() / e.path().filename());
-    EXPECT_EQ(trelmerge({"compare-left.txt", "compare-right.txt"}).exit_code, 0) << client_log();
-    EXPECT_EQ(
-        trelmerge({"utf16le-left.txt", "utf16le-right.txt", "-encoding", "utf-16le"}).exit_code, 0)
-        << client_log();
-    EXPECT_EQ(trelmerge({"-base", "merge-base.txt", "merge-ours.txt", "merge-theirs.txt", "-out",
-                         "merged.txt"})
-                  .exit_code,
-              0)
-        << client_log();
-    EXPECT_EQ(output("merged.txt"),
-              "# Server settings\nhost = 0.0.0.0\nport = 8080\nlog_level = info\n"
-              "max_connections = 250\ntimeout = 30\nretry = 3\n");
-}
-
 }  // namespace
 }  // namespace zorv

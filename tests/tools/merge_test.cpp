@@ -90,16 +90,6 @@ TEST(merge3, puts_markers_on_lines_of_their_own_after_a_last_line_without_line_f
     EXPECT_EQ(r.text, "a\n<<<<<<< o\nours\n||||||| base\nb\n=======\ntheirs\n>>>>>>> t\n");
 }
 
-TEST(merge3, keeps_a_label_with_a_line_break_on_its_marker_line) {
-    const merge_result r = merge3("b\n", "o\n", "t\n", "base", "two\nlines", "t");
-    EXPECT_EQ(r.text, "<<<<<<< two lines\no\n||||||| base\nb\n=======\nt\n>>>>>>> t\n");
-}
-
-TEST(merge3, ends_marker_lines_as_the_base_ends_its_lines) {
-    const merge_result r = merge3("a\r\nb\r\n", "a\r\nB\r\n", "a\r\nc\r\n", "base", "o", "t");
-    EXPECT_EQ(r.text, "a\r\n<<<<<<< o\r\nB\r\n||||||| base\r\nb\r\n=======\r\nc\r\n>>>>>>> t\r\n");
-}
-
 TEST(merge2, marks_every_difference_as_a_conflict) {
     const merge_result same = merge2("a\nb\n", "a\nb\n", "x", "y");
     EXPECT_TRUE(same.clean());
