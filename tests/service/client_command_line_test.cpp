@@ -2,7 +2,6 @@
 
 #include <string>
 
-#include "platform/command_line.h"
 #include "service/client_launch.h"
 
 namespace {
@@ -32,17 +31,6 @@ TEST(ClientCommandLine, QuotesTheProgramAndThePipeName) {
                   r.program + " " + options +
                       "-Dcom.qorva.tarvel.team.client.integration.wrapperpipe=\"" + pipe + "\"");
     }
-}
-
-TEST(ClientCommandLine, SplitsIntoTheProgramTheOptionsAndThePipeProperty) {
-    const std::string pipe = R"(\\.\pipe\qorva\tarvel\varnex71\zorv_service_pipe4242al ice)";
-    const auto argv = platform::split_command_line(
-        client_command_line("/p with blank/ZorvHome", pipe, path_style::posix));
-    ASSERT_EQ(argv.size(), 14u);
-    EXPECT_EQ(argv.front(), "/p with blank/ZorvHome/zorvexplorer");
-    EXPECT_EQ(argv[1], "-product");
-    EXPECT_EQ(argv[12], "-vmargs");
-    EXPECT_EQ(argv.back(), "-Dcom.qorva.tarvel.team.client.integration.wrapperpipe=" + pipe);
 }
 
 }  // namespace

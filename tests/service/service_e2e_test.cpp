@@ -106,30 +106,5 @@ TEST(ServiceEndToEnd, FirstRunStartsServiceAndClientAndTheSecondReusesThem) {
     ASSERT_TRUE(w.wait_client_file("request-2.bin"));
 }
 
-TEST(ServiceEndToEnd, ServesFiftyFrontEndsAtOnceEachWithItsOwnAnswer) {
-    world w("echo");
-    w.file("base.txt");
-    // Warm up, so that all fifty meet a running service and client.
-    ASSERT_EQ(w.trelmerge({"base.txt", "base.txt"}).exit_code, 255);
-    std::vector<std::unique_ptr<test_support::background_program>> runs;
-    test_support::run_options options;
-    options.cwd = w.box.work_dir().string();
-    options.env = w.env;
-    for (int i = 0; i < 50; ++i) {
-        // "answer-yes" in a name makes the echoing client answer true.
-        const std::string name =
-            w.file((i % 2 ? "answer-yes-" : "answer-no-") + std::to_string(i) + ".txt");
-        runs.push_back(std::make_unique<test_support::background_program>(
-            std::vector<std::string>{(w.box.product_dir() / "bin/trelmerge").string(), name,
-                                     "base.txt"},
-            options));
-    }
-    for (int i = 0; i < 50; ++i) {
-        EXPECT_EQ(runs[i]->wait(run_deadline), i % 2 ? 0 : 255) << i;
-    }
-    for (int n = 2; n <= 51; ++n)
-        EXPECT_TRUE(w.wait_client_file("request-" + std::to_string(n) + ".bin"));
-}
-
 }  // namespace
 }  // namespace service_e2e

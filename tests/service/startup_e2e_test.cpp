@@ -56,19 +56,5 @@ TEST(ServiceStartUp, EndsWithTheLineAndStatusOfWhatFailed) {
     }
 }
 
-TEST(ServiceStartUp, EndsWithoutALogWhenTheWorkDirectoryCannotBeMade) {
-    world w;
-    test_support::run_options options;
-    options.env = w.env;
-    options.env["TMPDIR"] = (w.box.root() / "missing" / "tmp").string();
-    const auto result =
-        test_support::run_program({(w.box.product_dir() / "bin/zorv_service").string(),
-                                   (w.box.product_dir() / "ZorvHome").string()},
-                                  options);
-    EXPECT_EQ(result.exit_code, 255);
-    EXPECT_EQ(result.out, "");
-    EXPECT_FALSE(fs::exists(w.box.root() / "missing"));
-}
-
 }  // namespace
 }  // namespace service_e2e
