@@ -5,30 +5,12 @@
 #include <filesystem>
 #include <string>
 
-#include "common/product_runtime.h"
 #include "tests/helpers/record_argv.h"
 #include "tests/support/sandbox.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-using platform::path_style;
-
-TEST(prompt_tool_path, is_bin_trelprompt_under_the_product_directory) {
-    EXPECT_EQ(prompt_tool_path(R"(C:\P)", path_style::windows), R"(C:\P\bin\trelprompt.exe)");
-    EXPECT_EQ(prompt_tool_path("/opt/p", path_style::posix), "/opt/p/bin/trelprompt");
-}
-
-TEST(get_prompt_tool_path, lies_in_the_product_directory_of_this_program) {
-    char dir[4096];
-    EXPECT_EQ(get_prompt_tool_path(), std::string(ks_product_dir(dir, 0)) + "/bin/trelprompt");
-}
-
-TEST(prompt_argv, holds_the_fixed_words_and_the_text_as_one_argument) {
-    EXPECT_EQ(prompt_argv("/p/bin/trelprompt", R"("a b")"),
-              (std::vector<std::string>{"/p/bin/trelprompt", "proceed", "-mask", "p", "-type",
-                                        "error", "-prompt", R"("a b")", "-prefer_gui"}));
-}
 
 TEST(show_error_prompt, hands_a_hostile_text_over_as_one_argument_and_runs_nothing) {
     test_support::sandbox box;
@@ -46,7 +28,8 @@ TEST(show_error_prompt, hands_a_hostile_text_over_as_one_argument_and_runs_nothi
 
     const auto run = test_helpers::read_recorded_run(rec);
     ASSERT_TRUE(run);
-    EXPECT_EQ(run->argv, prompt_argv(tool, text));
+    EXPECT_EQ(run->argv, (std::vector<std::string>{tool, "proceed", "-mask", "p", "-type", "error",
+                                                   "-prompt", text, "-prefer_gui"}));
     EXPECT_FALSE(fs::exists(box.work_dir() / "x"));
 }
 
