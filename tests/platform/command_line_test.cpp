@@ -43,30 +43,6 @@ INSTANTIATE_TEST_SUITE_P(
                       split_case{"prog\ta\t\tb  ", {"prog", "a", "b"}},
                       split_case{"prog", {"prog"}}, split_case{"", {}}));
 
-struct quote_case {
-    const char* arg;
-    const char* quoted;
-};
-
-class quote_argument : public ::testing::TestWithParam<quote_case> {};
-
-TEST_P(quote_argument, quotes_only_what_needs_it) {
-    EXPECT_EQ(platform::quote_argument(GetParam().arg), GetParam().quoted);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    table, quote_argument,
-    ::testing::Values(quote_case{"", R"("")"}, quote_case{"abc", "abc"},
-                      quote_case{R"(a\b\)", R"(a\b\)"}, quote_case{"a b", R"("a b")"},
-                      quote_case{"a\tb", "\"a\tb\""}, quote_case{R"(a"b)", R"("a\"b")"},
-                      quote_case{R"(a b\)", R"("a b\\")"}, quote_case{R"(a\"b)", R"("a\\\"b")"}));
-
-TEST(join_command_line, quotes_the_program_and_joins_by_blanks) {
-    EXPECT_EQ(platform::join_command_line({R"(C:\P\bin\x.exe)", "a b", "c"}),
-              R"("C:\P\bin\x.exe" "a b" c)");
-    EXPECT_EQ(platform::join_command_line({}), "");
-}
-
 TEST(command_line_round_trip, gives_back_nasty_arguments) {
     const argv_t argv = {R"(C:\Program Files\p.exe)",
                          "",

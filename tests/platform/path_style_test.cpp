@@ -70,17 +70,6 @@ INSTANTIATE_TEST_SUITE_P(table, posix_resolve,
                                            resolve_case{"/home/a", "C:x", "/home/a/C:x"},
                                            resolve_case{"/home/a", "", ""}));
 
-TEST(windows_resolve_rooted, asks_the_drive_lookup_with_the_current_directory) {
-    std::string asked;
-    std::string name = R"(\x.txt)";
-    platform::resolve_path(name, R"(E:\a\b)", path_style::windows, [&](std::string_view dir) {
-        asked = dir;
-        return std::string("Q:");
-    });
-    EXPECT_EQ(asked, R"(E:\a\b)");
-    EXPECT_EQ(name, R"(Q:\x.txt)");
-}
-
 TEST(is_unc_path, needs_two_backslashes_and_more) {
     const struct {
         const char* s;
@@ -91,25 +80,6 @@ TEST(is_unc_path, needs_two_backslashes_and_more) {
         {"//srv/share", false},   {R"(C:\\x)", false}, {R"(\\\)", true},
     };
     for (const auto& c : cases) EXPECT_EQ(platform::is_unc_path(c.s), c.unc) << c.s;
-}
-
-TEST(drive_designation, is_letter_and_colon_or_nothing) {
-    EXPECT_EQ(platform::drive_designation(R"(D:\work)"), "D:");
-    EXPECT_EQ(platform::drive_designation("c:"), "c:");
-    EXPECT_EQ(platform::drive_designation(R"(\\srv\share)"), "");
-    EXPECT_EQ(platform::drive_designation("1:"), "");
-    EXPECT_EQ(platform::drive_designation("D"), "");
-    EXPECT_EQ(platform::drive_designation(""), "");
-}
-
-TEST(join_and_program_file, follow_the_style) {
-    EXPECT_EQ(platform::join_path(R"(C:\P)", "bin", path_style::windows), R"(C:\P\bin)");
-    EXPECT_EQ(platform::join_path(R"(C:\T\)", "a", path_style::windows), R"(C:\T\\a)");
-    EXPECT_EQ(platform::join_path("/opt/p", "bin", path_style::posix), "/opt/p/bin");
-    EXPECT_EQ(platform::program_file("trelprompt", path_style::windows), "trelprompt.exe");
-    EXPECT_EQ(platform::program_file("trelprompt", path_style::posix), "trelprompt");
-    EXPECT_EQ(platform::separator(path_style::windows), '\\');
-    EXPECT_EQ(platform::separator(path_style::posix), '/');
 }
 
 }  // namespace
