@@ -8,61 +8,46 @@
 namespace {
 
 using test_support::run_program;
-using test_support::sandbox;
 
-struct launcher_tree {
-    sandbox box;
-    launcher_tree() {
+class Trelmergeutf8 : public testing::Test {
+  protected:
+    void SetUp() override {
         box.install("trelmergeutf8", "bin/trelmergeutf8");
         box.install("record_argv", "bin/trelmerge");
     }
     std::string launcher() const { return (box.product_dir() / "bin/trelmergeutf8").string(); }
     std::string front_end() const { return (box.product_dir() / "bin/trelmerge").string(); }
-    std::string record() const { return (box.work_dir() / "argv.rec").string(); }
+    test_support::sandbox box;
 };
 
-TEST(Trelmergeutf8, PassesEveryArgumentUnchangedBeforeTheEncoding) {
-    launcher_tree t;
+TEST_F(Trelmergeutf8, PassesEveryArgumentUnchangedBeforeTheEncodingAndItsExitCode) {
+    const std::string record = (box.work_dir() / "argv.rec").string();
     const std::vector<std::vector<std::string>> cases = {
         {},
-        {"a.txt", "b.txt"},
         {"with blank", "", "\"quoted\"", "in\"side", "trailing\\", "back\\\\", "$HOME", "*", ";|&"},
     };
     for (const auto& user : cases) {
-        std::vector<std::string> argv{t.launcher()};
+        std::vector<std::string> argv{launcher()};
         argv.insert(argv.end(), user.begin(), user.end());
         test_support::run_options options;
-        options.env[test_helpers::record_argv_file_env] = t.record();
-        options.cwd = t.box.work_dir().string();
-        std::filesystem::remove(t.record());
-        const auto result = run_program(argv, options);
-        ASSERT_EQ(result.exit_code, 0) << result.err;
-        const auto run = test_helpers::read_recorded_run(t.record());
+        options.env = {{test_helpers::record_argv_file_env, record},
+                       {test_helpers::record_argv_exit_env, "42"}};
+        options.cwd = box.work_dir().string();
+        ASSERT_EQ(run_program(argv, options).exit_code, 42);
+        const auto run = test_helpers::read_recorded_run(record);
         ASSERT_TRUE(run.has_value());
-        std::vector<std::string> expected{t.front_end()};
-        expected.insert(expected.end(), user.begin(), user.end());
-        expected.push_back("-encoding");
-        expected.push_back("utf-8");
-        EXPECT_EQ(run->argv, expected);
-        EXPECT_EQ(run->cwd, t.box.work_dir().string());
+        argv[0] = front_end();
+        argv.insert(argv.end(), {"-encoding", "utf-8"});
+        EXPECT_EQ(run->argv, argv);
+        EXPECT_EQ(run->cwd, box.work_dir().string());
     }
 }
 
-TEST(Trelmergeutf8, ExitsWithTheFrontEndsExitCode) {
-    launcher_tree t;
-    for (const char* code : {"0", "1", "255", "42"}) {
-        test_support::run_options options;
-        options.env[test_helpers::record_argv_exit_env] = code;
-        EXPECT_EQ(run_program({t.launcher(), "a", "b"}, options).exit_code, std::atoi(code));
-    }
-}
-
-TEST(Trelmergeutf8, SaysOnStandardErrorWhenTheFrontEndCannotStart) {
-    launcher_tree t;
-    std::filesystem::remove(t.front_end());
-    const auto result = run_program({t.launcher(), "a", "b"});
+TEST_F(Trelmergeutf8, SaysOnStandardErrorWhenTheFrontEndCannotStart) {
+    std::filesystem::remove(front_end());
+    const auto result = run_program({launcher(), "a", "b"});
     EXPECT_EQ(result.exit_code, 255);
-    EXPECT_EQ(result.err, "trelmergeutf8: cannot start " + t.front_end() + "\n");
+    EXPECT_EQ(result.err, "trelmergeutf8: cannot start " + front_end() + "\n");
     EXPECT_EQ(result.out, "");
 }
 
