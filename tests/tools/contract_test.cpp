@@ -2,6 +2,9 @@
 // sandbox product tree.
 #include <gtest/gtest.h>
 
+#include "common/pipe_names.h"
+#include "common/product_runtime.h"
+#include "platform/pipe.h"
 #include "tests/support/run_program.h"
 #include "tests/support/sandbox.h"
 #include "tools/zorvexplorer/text_codec.h"
@@ -43,6 +46,43 @@ class client_in_real_system : public testing::Test {
 
     test_support::sandbox box;
 };
+
+/// A front end's exchange with the running service: the whole answer, "" when dropped.
+std::string exchange(const std::string& request) {
+    platform::pipe p = platform::pipe::open(launcher_request_pipe_name(sysutl_myloginname()),
+                                            platform::pipe_open::read_write);
+    std::string answer;
+    if (!p.valid() || !p.set_message_read_mode() || !p.write(request)) return answer;
+    char buffer[4096];
+    for (platform::io_result r{platform::io_status::more_data, 0};
+         r.status == platform::io_status::more_data;) {
+        r = p.read(buffer, sizeof buffer);
+        answer.append(buffer, r.status == platform::io_status::failed ? 0 : r.count);
+    }
+    return answer;
+}
+
+TEST_F(client_in_real_system, calls_it_cannot_serve_get_a_fault_and_it_serves_on) {
+    file("a.txt", "x\n");
+    ASSERT_EQ(trelmerge({"a.txt", "a.txt"}).exit_code, 0) << client_log();
+    const std::string names =
+        "<param><value><array><data><value><string>a</string></value></data></array></value>"
+        "</param>";
+    const std::string bad[] = {
+        "<methodCall><methodName>RequestHandler.Compare",
+        "<methodCall><methodName>RequestHandler.Delete</methodName><params>" + names + names +
+            "<param><value><string></string></value></param></params></methodCall>",
+        "<methodCall><methodName>RequestHandler.Compare</methodName><params>" + names +
+            "</params></methodCall>",
+    };
+    for (const std::string& call : bad) {
+        const std::string answer = exchange(call);
+        EXPECT_NE(answer.find("<fault>"), std::string::npos) << call << "\n" << answer;
+        EXPECT_EQ(answer.find("<boolean>"), std::string::npos) << answer;
+    }
+    EXPECT_NE(client_log().find("unknown method RequestHandler.Delete"), std::string::npos);
+    EXPECT_EQ(trelmerge({"a.txt", "a.txt"}).exit_code, 0) << client_log();
+}
 
 TEST_F(client_in_real_system, a_compare_is_answered_true_and_its_page_written) {
     file("a.txt", "one\ntwo\n");
