@@ -38,15 +38,13 @@ std::vector<char*> c_array(std::vector<std::string>& v) {
     return out;
 }
 
-// Spawns with stdin from a pipe (fed by the caller), stdout and stderr to pipes.
-int spawn(const std::vector<std::string>& argv_in, const run_options& o, int& in_w, int& out_r,
-          int& err_r) {
-    int in[2], out[2], err[2];
-    if (pipe2(in, O_CLOEXEC) || pipe2(out, O_CLOEXEC) || pipe2(err, O_CLOEXEC))
-        throw std::runtime_error("pipe2 failed");
+// Spawns with stdin from /dev/null, stdout and stderr to pipes.
+int spawn(const std::vector<std::string>& argv_in, const run_options& o, int& out_r, int& err_r) {
+    int out[2], err[2];
+    if (pipe2(out, O_CLOEXEC) || pipe2(err, O_CLOEXEC)) throw std::runtime_error("pipe2 failed");
     posix_spawn_file_actions_t fa;
     posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_adddup2(&fa, in[0], 0);
+    posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_adddup2(&fa, out[1], 1);
     posix_spawn_file_actions_adddup2(&fa, err[1], 2);
     if (!o.cwd.empty()) posix_spawn_file_actions_addchdir_np(&fa, o.cwd.c_str());
@@ -57,16 +55,13 @@ int spawn(const std::vector<std::string>& argv_in, const run_options& o, int& in
     pid_t pid = -1;
     int rc = posix_spawn(&pid, argv[0].c_str(), &fa, nullptr, cargv.data(), cenv.data());
     posix_spawn_file_actions_destroy(&fa);
-    close(in[0]);
     close(out[1]);
     close(err[1]);
     if (rc != 0) {
-        close(in[1]);
         close(out[0]);
         close(err[0]);
         throw std::runtime_error("cannot start " + argv[0] + ": " + std::strerror(rc));
     }
-    in_w = in[1];
     out_r = out[0];
     err_r = err[0];
     return pid;
@@ -81,15 +76,8 @@ int decode(int status) {
 }  // namespace
 
 run_result run_program(const std::vector<std::string>& argv, const run_options& o) {
-    int in_w, out_r, err_r;
-    pid_t pid = spawn(argv, o, in_w, out_r, err_r);
-    signal(SIGPIPE, SIG_IGN);
-    if (!o.input.empty()) {
-        // Small inputs only: the pipe buffer takes them without blocking.
-        ssize_t n = write(in_w, o.input.data(), o.input.size());
-        (void)n;
-    }
-    close(in_w);
+    int out_r, err_r;
+    pid_t pid = spawn(argv, o, out_r, err_r);
     run_result r;
     auto end = clock::now() + o.deadline;
     pollfd fds[2] = {{out_r, POLLIN, 0}, {err_r, POLLIN, 0}};
@@ -126,11 +114,9 @@ run_result run_program(const std::vector<std::string>& argv, const run_options& 
     return r;
 }
 
-background_program::background_program(const std::vector<std::string>& argv,
-                                       const run_options& o) {
-    int in_w, err_r;
-    pid_ = spawn(argv, o, in_w, out_fd_, err_r);
-    close(in_w);
+background_program::background_program(const std::vector<std::string>& argv, const run_options& o) {
+    int err_r;
+    pid_ = spawn(argv, o, out_fd_, err_r);
     close(err_r);
 }
 

@@ -16,9 +16,8 @@ struct run_result {
 };
 
 struct run_options {
-    std::string cwd;                          // empty: inherited
-    std::map<std::string, std::string> env;   // added to (or replacing in) the inherited one
-    std::string input;                        // standard input
+    std::string cwd;                         // empty: inherited
+    std::map<std::string, std::string> env;  // added to (or replacing in) the inherited one
     std::chrono::milliseconds deadline = std::chrono::seconds(60);
 };
 
@@ -27,7 +26,7 @@ run_result run_program(const std::vector<std::string>& argv, const run_options& 
 
 /// A started background program; killed (by pid) on destruction unless it has ended.
 class background_program {
-public:
+  public:
     explicit background_program(const std::vector<std::string>& argv,
                                 const run_options& options = {});
     ~background_program();
@@ -41,7 +40,7 @@ public:
     std::string read_line(std::chrono::milliseconds deadline);
     void kill();
 
-private:
+  private:
     int pid_ = -1;
     int out_fd_ = -1;
     std::string buffered_;
