@@ -9,11 +9,9 @@ namespace fake_client {
 
 /// Folder where the client records argv.txt, cwd.txt, pid, connected and request-<n>.bin.
 inline constexpr const char* dir_env = "FAKE_CLIENT_DIR";
-/// true | false | empty | http_head | two_messages | never | slow | echo | quit_after:N |
+/// true | false | empty | http_head | two_messages | echo | quit_after:N |
 /// die_before_connect (default true).
 inline constexpr const char* mode_env = "FAKE_CLIENT_MODE";
-/// Pause before each answer in mode slow, in ms (default 200).
-inline constexpr const char* delay_env = "FAKE_CLIENT_DELAY_MS";
 
 inline constexpr std::string_view true_answer =
     "<?xml version=\"1.0\"?><methodResponse><params><param><value><boolean>1</boolean>"

@@ -6,12 +6,10 @@
 // pipe breaks.
 #include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "platform/pipe.h"
@@ -27,7 +25,6 @@ constexpr std::string_view wrapper_property =
 std::string record_dir;
 std::string mode = "true";
 int quit_after = 0;
-int delay_ms = 200;
 std::atomic<int> answered{0};
 
 // Written under a temporary name and renamed, so a test sees it whole or not at all.
@@ -71,10 +68,6 @@ struct pair_job {
 };
 
 void answer(platform::pipe& response, const std::string& request) {
-    if (mode == "never") {
-        for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
-    }
-    if (mode == "slow") std::this_thread::sleep_for(std::chrono::milliseconds(delay_ms));
     if (mode == "false") {
         response.write(fake_client::false_answer);
     } else if (mode == "empty") {
@@ -115,7 +108,6 @@ int main(int argc, char** argv) {
     if (const char* d = std::getenv(fake_client::dir_env)) record_dir = d;
     if (const char* m = std::getenv(fake_client::mode_env); m != nullptr && *m != '\0') mode = m;
     if (mode.rfind("quit_after:", 0) == 0) quit_after = std::atoi(mode.c_str() + 11);
-    if (const char* ms = std::getenv(fake_client::delay_env)) delay_ms = std::atoi(ms);
 
     std::string args;
     std::string wrapper;
