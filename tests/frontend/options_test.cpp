@@ -51,17 +51,16 @@ TEST(ParseCommandLine, AcceptsOrRejectsAsTheOptionRulesSay) {
     }
 }
 
-TEST(ParseCommandLine, KeepsScanningAfterAnErrorWithTheOptionStillWaiting) {
+TEST(ParseCommandLine, KeepsScanningAfterAnErrorAndTakesTheLastValue) {
     CompareOptions options;
     // -html arrives while -out waits: an error, and m still goes to out.
     EXPECT_FALSE(parse(options, {"-out", "-html", "m", "a", "b"}));
     EXPECT_EQ(options.output_name, "m");
     EXPECT_TRUE(options.merge_mode);
     EXPECT_EQ(options.contributors, (strings{"a", "b"}));
-}
 
-TEST(ParseCommandLine, LaterSingleValuesReplaceEarlierOnes) {
-    CompareOptions options;
+    // Later single values replace earlier ones.
+    options = CompareOptions{};
     ASSERT_TRUE(parse(options, {"-out", "m1", "-out", "m2", "-encoding", "utf-8", "-encoding",
                                 "utf-32be", "-fname", "A", "-fname", "B", "a", "b"}));
     EXPECT_EQ(options.output_name, "m2");
