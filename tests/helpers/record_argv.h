@@ -17,35 +17,33 @@ struct recorded_run {
     std::vector<std::string> argv;
 };
 
-/// The record at path; nothing when the file is missing or malformed.
-inline std::optional<recorded_run> read_recorded_run(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return std::nullopt;
-    std::ostringstream all;
-    all << in.rdbuf();
-    const std::string data = all.str();
+/// The "<length>:<bytes>\n" records of data; nothing when malformed.
+inline std::optional<std::vector<std::string>> parse_records(const std::string& data) {
     std::vector<std::string> records;
-    std::size_t pos = 0;
-    while (pos < data.size()) {
+    for (std::size_t pos = 0; pos < data.size();) {
         const std::size_t colon = data.find(':', pos);
-        if (colon == std::string::npos) return std::nullopt;
-        std::size_t length = 0;
-        try {
-            length = std::stoul(data.substr(pos, colon - pos));
-        } catch (...) {
+        if (colon == std::string::npos || colon == pos ||
+            data.find_first_not_of("0123456789", pos) != colon) {
             return std::nullopt;
         }
+        const std::size_t length = std::stoul(data.substr(pos, colon - pos));
         if (colon + 1 + length + 1 > data.size() || data[colon + 1 + length] != '\n') {
             return std::nullopt;
         }
         records.push_back(data.substr(colon + 1, length));
         pos = colon + 1 + length + 1;
     }
-    if (records.empty()) return std::nullopt;
-    recorded_run run;
-    run.cwd = records.front();
-    run.argv.assign(records.begin() + 1, records.end());
-    return run;
+    return records;
+}
+
+/// The record at path; nothing when the file is missing or malformed.
+inline std::optional<recorded_run> read_recorded_run(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream all;
+    all << in.rdbuf();
+    const auto records = parse_records(all.str());
+    if (!in || !records || records->empty()) return std::nullopt;
+    return recorded_run{records->front(), {records->begin() + 1, records->end()}};
 }
 
 }  // namespace test_helpers

@@ -86,17 +86,4 @@ std::optional<std::string> exchange(const std::string& request) {
     }
 }
 
-std::vector<std::string> records(const std::string& data) {
-    std::vector<std::string> out;
-    std::size_t pos = 0;
-    while (pos < data.size()) {
-        const std::size_t colon = data.find(':', pos);
-        if (colon == std::string::npos) break;
-        const std::size_t length = std::stoul(data.substr(pos, colon - pos));
-        out.push_back(data.substr(colon + 1, length));
-        pos = colon + 1 + length + 1;
-    }
-    return out;
-}
-
 }  // namespace service_e2e

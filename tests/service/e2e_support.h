@@ -54,7 +54,4 @@ std::string launcher_pipe_name();
 /// reply message, or nothing when the service dropped the connection.
 std::optional<std::string> exchange(const std::string& request);
 
-/// The records of a file the fake client wrote with add_record.
-std::vector<std::string> records(const std::string& data);
-
 }  // namespace service_e2e

@@ -4,6 +4,7 @@
 #include "common/pipe_names.h"
 #include "service/client_launch.h"
 #include "service/relay.h"
+#include "tests/helpers/record_argv.h"
 #include "tests/service/e2e_support.h"
 
 namespace service_e2e {
@@ -81,7 +82,8 @@ TEST(ServiceEndToEnd, FirstRunStartsServiceAndClientAndTheSecondReusesThem) {
     const std::string client_pid = w.client_file("pid");
 
     const fs::path client_folder = w.product() / "ZorvHome";
-    const auto argv = records(w.client_file("argv.txt"));
+    const auto argv =
+        test_helpers::parse_records(w.client_file("argv.txt")).value_or(std::vector<std::string>{});
     ASSERT_EQ(argv.size(), 14u);
     EXPECT_EQ(argv[0], (client_folder / "zorvexplorer").string());
     EXPECT_EQ(argv[1], "-product");
