@@ -15,6 +15,8 @@ world::world(const std::string& mode) {
     client_dir = box.root() / "client";
     fs::create_directories(client_dir);
     fs::create_directories(box.work_dir());
+    file("a.txt");
+    file("b.txt");
     env[fake_client::dir_env] = client_dir.string();
     env[fake_client::mode_env] = mode;
     // The front end's connect pause, so that no run sleeps for real.

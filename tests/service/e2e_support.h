@@ -19,7 +19,8 @@ inline constexpr auto run_deadline = std::chrono::seconds(30);
 
 class world {
   public:
-    /// Installs the product with the fake client, which answers in mode.
+    /// Installs the product with the fake client, which answers in mode, and puts files
+    /// a.txt and b.txt in the files folder.
     explicit world(const std::string& mode = "true");
 
     test_support::sandbox box;

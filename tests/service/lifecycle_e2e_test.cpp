@@ -28,8 +28,6 @@ bool ends(int pid) {
 
 TEST(ServiceLifecycle, ANewServiceTakesOverWhenTheClientQuits) {
     world w("quit_after:1");
-    w.file("a.txt");
-    w.file("b.txt");
     ASSERT_EQ(w.trelmerge({"a.txt", "b.txt"}).exit_code, 0);
     const auto first = w.service_pid();
     ASSERT_TRUE(first.has_value());
@@ -43,8 +41,6 @@ TEST(ServiceLifecycle, ANewServiceTakesOverWhenTheClientQuits) {
 
 TEST(ServiceLifecycle, AClientThatDiesBeforeConnectingFailsOnlyTheFirstRun) {
     world w("die_before_connect");
-    w.file("a.txt");
-    w.file("b.txt");
     const auto started = std::chrono::steady_clock::now();
     EXPECT_EQ(w.trelmerge({"a.txt", "b.txt"}).exit_code, 255);
     EXPECT_LT(std::chrono::steady_clock::now() - started, seconds(10));
@@ -59,8 +55,6 @@ TEST(ServiceLifecycle, AClientThatDiesBeforeConnectingFailsOnlyTheFirstRun) {
 
 TEST(ServiceLifecycle, ANewServiceTakesOverAfterTheServiceWasKilled) {
     world w;
-    w.file("a.txt");
-    w.file("b.txt");
     ASSERT_EQ(w.trelmerge({"a.txt", "b.txt"}).exit_code, 0);
     const auto first = w.service_pid();
     ASSERT_TRUE(first.has_value());

@@ -22,8 +22,6 @@ std::string array_param(const std::vector<std::string>& items) {
 
 TEST(ServiceEndToEnd, DeliversTheWorkedExampleByteForByte) {
     world w;
-    w.file("a.txt");
-    w.file("b.txt");
     const std::string dir = w.files().string();
     const std::string a = dir + "/a.txt", b = dir + "/b.txt", m = dir + "/m.txt";
 
@@ -62,8 +60,6 @@ TEST(ServiceEndToEnd, ExitStatusFollowsTheClientsAnswer) {
     for (const row& r : {row{"true", 0}, row{"false", 255}, row{"http_head", 0},
                          row{"two_messages", 0}, row{"empty", 255}}) {
         world w(r.mode);
-        w.file("a.txt");
-        w.file("b.txt");
         EXPECT_EQ(w.trelmerge({"a.txt", "b.txt"}).exit_code, r.status) << r.mode;
         const bool logged_empty =
             w.service_log().find("Got an empty response\n") != std::string::npos;
@@ -73,8 +69,6 @@ TEST(ServiceEndToEnd, ExitStatusFollowsTheClientsAnswer) {
 
 TEST(ServiceEndToEnd, FirstRunStartsServiceAndClientAndTheSecondReusesThem) {
     world w;
-    w.file("a.txt");
-    w.file("b.txt");
     ASSERT_EQ(w.trelmerge({"a.txt", "b.txt"}).exit_code, 0);
     const auto service = w.service_pid();
     ASSERT_TRUE(service.has_value());
