@@ -4,7 +4,7 @@
 
 #include "tests/support/run_program.h"
 #include "tests/support/sandbox.h"
-#include "tools/zorvexplorer/desktop.h"
+#include "tools/desktop/desktop.h"
 
 namespace zorv {
 namespace {
@@ -50,7 +50,7 @@ std::string uri_encode(const std::string& s) {
 }
 
 TEST(compare_page, shows_titles_and_marks_changes_in_a_browser) {
-    const std::string chromium = find_in_path("chromium");
+    const std::string chromium = desktop::find_in_path("chromium");
     if (chromium.empty()) GTEST_SKIP() << "chromium is not installed: the page is not rendered";
     test_support::sandbox box;
     fs::create_directories(box.work_dir());

@@ -6,7 +6,7 @@
 
 #include "tests/support/run_program.h"
 #include "tests/support/sandbox.h"
-#include "tools/zorvexplorer/desktop.h"
+#include "tools/desktop/desktop.h"
 
 namespace zorv {
 namespace {
@@ -42,7 +42,7 @@ const merge_case merge_cases[] = {
 };
 
 TEST(merge3, gives_what_diff3_m_gives) {
-    const std::string diff3 = find_in_path("diff3");
+    const std::string diff3 = desktop::find_in_path("diff3");
     if (diff3.empty()) GTEST_SKIP() << "diff3 is not installed";
     test_support::sandbox box;
     const fs::path dir = box.work_dir();

@@ -7,7 +7,7 @@
 #include "common/product_runtime.h"
 #include "common/work_dir.h"
 #include "platform/files.h"
-#include "tools/zorvexplorer/desktop.h"
+#include "tools/desktop/desktop.h"
 #include "tools/zorvexplorer/pipe_client.h"
 
 namespace {
@@ -27,7 +27,7 @@ void log_line(std::string_view text) {
 }
 
 void show_page(const std::string& path) {
-    if (zorv::open_on_desktop(path)) {
+    if (desktop::open_on_desktop(path)) {
         log_line("compare page opened: " + path);
     } else {
         log_line("compare page written (no desktop to show it): " + path);

@@ -1,4 +1,4 @@
-#include "tools/zorvexplorer/desktop.h"
+#include "tools/desktop/desktop.h"
 
 #include <cstdlib>
 #include <filesystem>
@@ -7,7 +7,7 @@
 #include "platform/command_line.h"
 #include "platform/process.h"
 
-namespace zorv {
+namespace desktop {
 
 namespace {
 
@@ -50,4 +50,4 @@ bool open_on_desktop(const std::string& path) {
     return platform::start_hidden_detached(platform::join_command_line({program, path})).valid();
 }
 
-}  // namespace zorv
+}  // namespace desktop

@@ -3,7 +3,7 @@
 
 #include <string>
 
-namespace zorv {
+namespace desktop {
 
 /// True when a graphical session is there (DISPLAY or WAYLAND_DISPLAY set).
 bool desktop_session();
@@ -15,4 +15,4 @@ std::string find_in_path(const std::string& program);
 /// there is no desktop session or no opener.
 bool open_on_desktop(const std::string& path);
 
-}  // namespace zorv
+}  // namespace desktop
