@@ -36,7 +36,7 @@ fi
 # ---- builds
 toolchain=$source_dir/cmake/toolchain-mingw32.cmake
 targets=(trelmerge zorv_service trelmergeutf8 trelprompt fake_zorvexplorer record_argv
-         win32_backend_tests)
+         win32_backend_tests portable_unit_tests)
 
 build_tree() {  # name triplet
     local dir=$build_root/$1 triplet=$2
