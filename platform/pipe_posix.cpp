@@ -319,19 +319,6 @@ struct pipe::impl {
     std::uint32_t remaining = 0;  // unread bytes of the current message
 };
 
-pipe::~pipe() { close(); }
-
-pipe::pipe(pipe&& other) noexcept : impl_(other.impl_) { other.impl_ = nullptr; }
-
-pipe& pipe::operator=(pipe&& other) noexcept {
-    if (this != &other) {
-        close();
-        impl_ = other.impl_;
-        other.impl_ = nullptr;
-    }
-    return *this;
-}
-
 pipe pipe::create_server(std::string_view name, const pipe_server_options& options) {
     pipe result;
     const std::string dir = pipe_directory();

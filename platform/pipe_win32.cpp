@@ -98,19 +98,6 @@ DWORD WINAPI watch_process(void* arg) {
 
 }  // namespace
 
-pipe::~pipe() { close(); }
-
-pipe::pipe(pipe&& other) noexcept : impl_(other.impl_) { other.impl_ = nullptr; }
-
-pipe& pipe::operator=(pipe&& other) noexcept {
-    if (this != &other) {
-        close();
-        impl_ = other.impl_;
-        other.impl_ = nullptr;
-    }
-    return *this;
-}
-
 pipe pipe::create_server(std::string_view name, const pipe_server_options& options) {
     pipe result;
     const std::string text(name);
