@@ -63,7 +63,6 @@ std::int64_t unix_nt_time(std::int64_t* result);
 /// Security attributes that keep a named pipe to the current user. Used as
 /// returned, never released.
 void* nt_owner_security_attributes(std::uint32_t access_mask, int inherit_flag);
-
 }
 
 // libquentnt's pause, sleep(seconds), is the one that <unistd.h> declares: libc's on

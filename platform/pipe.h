@@ -52,7 +52,7 @@ enum class connect_status {
 /// One end of a named pipe: a server instance or a client handle. Move-only; closes on
 /// destruction.
 class pipe {
-public:
+  public:
     pipe() = default;
     ~pipe();
     pipe(pipe&& other) noexcept;
@@ -99,7 +99,7 @@ public:
 
     void close();
 
-private:
+  private:
     struct impl;
     impl* impl_ = nullptr;
 };

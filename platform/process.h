@@ -11,7 +11,7 @@ namespace platform {
 
 /// A started child process. Move-only; dropping it neither waits for nor ends the child.
 class process {
-public:
+  public:
     process() = default;
     ~process();
     process(process&& other) noexcept;
@@ -28,7 +28,7 @@ public:
     /// Waits up to timeout for the end; the exit code, or nothing on time-out.
     [[nodiscard]] std::optional<int> wait_for_exit(std::chrono::milliseconds timeout) const;
 
-private:
+  private:
     friend struct process_access;
     struct impl;
     impl* impl_ = nullptr;

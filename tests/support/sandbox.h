@@ -23,7 +23,7 @@ std::string read_file(const fs::path& path);
 void write_file(const fs::path& path, std::string_view data);
 
 class sandbox {
-public:
+  public:
     /// Creates <root>/{tmp,pipes,product}; sets TMPDIR and VARNEX_PIPE_DIR of this process
     /// (children inherit them) until destruction.
     sandbox();
@@ -51,7 +51,7 @@ public:
     /// Ends (SIGKILL) every process whose executable lies in this sandbox's product tree.
     void kill_product_processes() const;
 
-private:
+  private:
     fs::path root_;
     std::string old_tmpdir_;
     bool had_tmpdir_ = false;
