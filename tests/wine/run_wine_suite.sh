@@ -232,5 +232,5 @@ expected_prompt=$(
 recorded_prompt=$(tail -n +2 "$root/prompt.rec" 2>/dev/null)
 check "the prompt tool got its arguments one by one" [ "$recorded_prompt" = "$expected_prompt" ]
 
-echo "$((checks - failures)) of $checks checks passed"
+echo "wine: $((checks - failures)) passed, $failures failed"
 [ "$failures" = 0 ]
