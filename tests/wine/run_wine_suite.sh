@@ -129,12 +129,11 @@ run_in() {
 status_of() { cat "$root/$1.status" 2>/dev/null; }
 
 service_pid() { tr -d '\r\n' <"$work_dir/zorv_service.pid" 2>/dev/null; }
-stop_service() {
+stop_service() {  # the service and the client it started
     local pid
-    pid=$(service_pid)
-    [ -n "$pid" ] && timeout 30 "$wine" taskkill /F /PID "$pid" >/dev/null 2>&1
-    pid=$(tr -d '\r\n' <"$root/client/pid" 2>/dev/null)
-    [ -n "$pid" ] && timeout 30 "$wine" taskkill /F /PID "$pid" >/dev/null 2>&1
+    for pid in "$(service_pid)" "$(tr -d '\r\n' <"$root/client/pid" 2>/dev/null)"; do
+        [ -n "$pid" ] && timeout 30 "$wine" taskkill /F /PID "$pid" >/dev/null 2>&1
+    done
     return 0
 }
 
