@@ -1,25 +1,20 @@
 #include "common/error_prompt.h"
 
-#include "common/product_runtime.h"
+#include "common/product_dir.h"
 #include "platform/process.h"
 
 namespace {
 
-constexpr std::string_view prompt_tool_dir = "bin";
 constexpr std::string_view prompt_tool_name = "trelprompt";
-constexpr int product_dir_buffer_size = 4096;
 
 }  // namespace
 
 std::string prompt_tool_path(std::string_view product_dir, platform::path_style style) {
-    const std::string bin = platform::join_path(product_dir, prompt_tool_dir, style);
-    return platform::join_path(bin, platform::program_file(prompt_tool_name, style), style);
+    return installed_program_path(product_dir, prompt_tool_name, style);
 }
 
 std::string get_prompt_tool_path() {
-    char buffer[product_dir_buffer_size] = {};
-    const char* dir = ks_product_dir(buffer, 0);
-    return prompt_tool_path(dir != nullptr ? dir : "", platform::native_path_style());
+    return prompt_tool_path(installed_product_dir(), platform::native_path_style());
 }
 
 std::vector<std::string> prompt_argv(std::string_view tool, std::string_view text) {

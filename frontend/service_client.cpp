@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "common/pipe_names.h"
+#include "common/product_dir.h"
 #include "common/product_runtime.h"
 #include "common/work_dir.h"
 #include "platform/pipe.h"
@@ -18,8 +19,6 @@ constexpr std::string_view service_program = "zorv_service";
 constexpr std::string_view client_folder = "ZorvHome";
 constexpr std::string_view obtain_pipe_failure = "Unable to obtain pipe ";
 
-// ks_product_dir writes into a caller's buffer of at least this size.
-constexpr std::size_t product_dir_buffer_size = 1024;
 // One read of at most reply_limit bytes into a zeroed buffer one byte larger.
 constexpr std::size_t reply_limit = 1023;
 
@@ -27,12 +26,6 @@ constexpr std::size_t reply_limit = 1023;
 connect_schedule current_schedule;
 
 void default_pause(unsigned seconds) { ::sleep(seconds); }
-
-std::string product_dir() {
-    char buffer[product_dir_buffer_size] = {};
-    const char* dir = ks_product_dir(buffer, 0);
-    return dir != nullptr ? dir : "";
-}
 
 char ascii_lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
@@ -72,8 +65,7 @@ std::string service_start_path(std::string_view product_dir, platform::path_styl
 }
 
 std::string service_executable_path(std::string_view product_dir, platform::path_style style) {
-    const std::string bin = platform::join_path(product_dir, service_dir, style);
-    return platform::join_path(bin, platform::program_file(service_program, style), style);
+    return installed_program_path(product_dir, service_program, style);
 }
 
 std::string client_folder_path(std::string_view product_dir, platform::path_style style) {
@@ -110,15 +102,16 @@ bool service_is_running() {
 bool is_service_process(std::int32_t pid) {
     const std::string running = platform::process_executable_path(pid);
     const auto style = platform::native_path_style();
-    return same_executable(running, service_executable_path(product_dir(), style), style);
+    return same_executable(running, service_executable_path(installed_product_dir(), style), style);
 }
 
 std::string get_service_path() {
-    return service_start_path(product_dir(), platform::native_path_style());
+    return service_start_path(installed_product_dir(), platform::native_path_style());
 }
 
 int start_service() {
-    const std::string line = service_command_line(product_dir(), platform::native_path_style());
+    const std::string line =
+        service_command_line(installed_product_dir(), platform::native_path_style());
     // Nobody waits for the service: it outlives this run.
     const platform::process service = platform::start_hidden_detached(line);
     return service.valid() ? 0 : -1;

@@ -3,24 +3,21 @@
 #include <cstdio>
 #include <optional>
 
-#include "common/product_runtime.h"
+#include "common/product_dir.h"
 #include "platform/process.h"
 
 namespace {
 
 constexpr std::string_view frontend_program_base = "trelmerge";
-constexpr std::string_view bin_folder = "bin";
 constexpr std::string_view encoding_option = "-encoding";
 constexpr std::string_view encoding_value = "utf-8";
 constexpr std::string_view cannot_start_text = "trelmergeutf8: cannot start ";
 constexpr int failure_status = -1;
-constexpr int product_dir_buffer_size = 4096;
 
 }  // namespace
 
 std::string frontend_program_path(std::string_view product_dir, platform::path_style style) {
-    return platform::join_path(platform::join_path(product_dir, bin_folder, style),
-                               platform::program_file(frontend_program_base, style), style);
+    return installed_program_path(product_dir, frontend_program_base, style);
 }
 
 std::vector<std::string> launcher_argv(std::string_view program,
@@ -35,10 +32,8 @@ std::vector<std::string> launcher_argv(std::string_view program,
 }
 
 int trelmergeutf8_main(int argc, char** argv) {
-    char buffer[product_dir_buffer_size] = {};
-    const char* product_dir = ks_product_dir(buffer, 0);
-    const std::string program = frontend_program_path(product_dir != nullptr ? product_dir : "",
-                                                      platform::native_path_style());
+    const std::string program =
+        frontend_program_path(installed_product_dir(), platform::native_path_style());
     // Started directly rather than through a command interpreter: the arguments reach the
     // front end exactly as given, whatever quotes, blanks or shell characters they hold.
     const std::vector<std::string> user_args(argv + (argc > 0 ? 1 : 0), argv + argc);
