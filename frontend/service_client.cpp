@@ -17,6 +17,7 @@ namespace {
 constexpr std::string_view service_dir = "bin";
 constexpr std::string_view service_program = "zorv_service";
 constexpr std::string_view client_folder = "ZorvHome";
+constexpr std::string_view deleted_file_suffix = " (deleted)";
 constexpr std::string_view obtain_pipe_failure = "Unable to obtain pipe ";
 
 // One read of at most reply_limit bytes into a zeroed buffer one byte larger.
@@ -82,9 +83,16 @@ std::string service_command_line(std::string_view product_dir, platform::path_st
 }
 
 bool same_executable(std::string_view a, std::string_view b, platform::path_style style) {
+    if (style == platform::path_style::posix) {
+        // A program whose file an update replaced keeps running from the unlinked file,
+        // which the system names with this suffix.
+        if (a.size() > b.size() && a.substr(b.size()) == deleted_file_suffix) {
+            a = a.substr(0, b.size());
+        }
+        return !a.empty() && a == b;
+    }
     // An unreadable module path is empty and never matches.
     if (a.empty() || a.size() != b.size()) return false;
-    if (style == platform::path_style::posix) return a == b;
     for (std::size_t i = 0; i < a.size(); ++i) {
         if (ascii_lower(a[i]) != ascii_lower(b[i])) return false;
     }

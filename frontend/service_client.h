@@ -46,7 +46,8 @@ std::string client_folder_path(std::string_view product_dir, platform::path_styl
 /// "<start path>" "<client folder>".
 std::string service_command_line(std::string_view product_dir, platform::path_style style);
 
-/// Whether two executable paths name the same program (case-insensitive on windows).
+/// Whether the running executable a is the program b: case-insensitive on windows; on
+/// posix also when a is b with the suffix " (deleted)" of a file replaced by an update.
 bool same_executable(std::string_view a, std::string_view b, platform::path_style style);
 
 bool service_is_running();

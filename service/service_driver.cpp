@@ -1,6 +1,7 @@
 #include "service/service_driver.h"
 
 #include <cstdint>
+#include <cstdio>
 #include <new>
 
 #include "common/error_prompt.h"
@@ -39,6 +40,11 @@ platform::pipe create_service_pipe(std::string_view name, platform::pipe_access 
 platform::pipe create_launcher_instance() {
     return create_service_pipe(launcher_request_pipe_name(the_service().login),
                                platform::pipe_access::duplex, platform::unlimited_instances);
+}
+
+// Whether a live server, another service of this user, holds the launcher request pipe.
+bool launcher_pipe_is_served() {
+    return platform::wait_named_pipe(launcher_request_pipe_name(the_service().login), 1);
 }
 
 void drop_connection(platform::pipe& launcher) {
@@ -147,12 +153,20 @@ int zorv_service_main(int argc, char** argv) {
         show_error_prompt(work_dir_failure_text);
         return service_failure_status;
     }
-    open_log_file(service_log_name);
-
     service_state& service = the_service();
-    service.debug_mode = argc > 2 && std::string_view(argv[2]) == debug_argument;
     const char* login = sysutl_myloginname();
     service.login = login != nullptr ? login : "";
+
+    // The launcher request pipe is taken before the log and the pid file: a second service
+    // of this user must leave the live one's files alone and end.
+    platform::pipe listening = create_launcher_instance();
+    if (!listening.valid() && launcher_pipe_is_served()) {
+        std::fwrite(already_running_text.data(), 1, already_running_text.size(), stdout);
+        std::fputc('\n', stdout);
+        return service_failure_status;
+    }
+    open_log_file(service_log_name);
+    service.debug_mode = argc > 2 && std::string_view(argv[2]) == debug_argument;
 
     service.wrapper_pipe_name = service_pipe_name(make_pipe_token(), service.login);
     service.wrapper_pipe =
@@ -165,7 +179,6 @@ int zorv_service_main(int argc, char** argv) {
         write_log_line(pid_file_failure_text);
         return service_failure_status;
     }
-    platform::pipe listening = create_launcher_instance();
     if (!listening.valid()) {
         write_log_line(launcher_pipe_failure_text);
         return service_failure_status;

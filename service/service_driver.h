@@ -23,6 +23,10 @@ inline constexpr std::string_view response_pipe_failure_text =
 inline constexpr std::string_view out_of_memory_text = "Out of memory \n";
 inline constexpr std::string_view relay_thread_failure_text =
     "Could not start a relay thread, request dropped";
+/// Standard output of a service that finds the user's launcher request pipe served already;
+/// the live service's log is not touched.
+inline constexpr std::string_view already_running_text =
+    "zorv_service is already running for this user; this one ends";
 inline constexpr std::string_view watch_thread_failure_text = "Could not start watching ZORV";
 
 /// Exit status when the wrapper pipe cannot be created; every other end gives

@@ -34,7 +34,7 @@ TEST(ServiceCommandLine, QuotesTheWindowsStartPathAsGiven) {
               R"("C:\Prod\\bin\zorv_service.exe" "C:\Prod\ZorvHome")");
 }
 
-TEST(SameExecutable, IgnoresCaseOnlyOnWindows) {
+TEST(SameExecutable, IgnoresCaseOnlyOnWindowsAndAnUpdatedFileOnlyOnPosix) {
     struct row {
         const char* a;
         const char* b;
@@ -48,7 +48,14 @@ TEST(SameExecutable, IgnoresCaseOnlyOnWindows) {
         {"", R"(C:\Prod\bin\zorv_service.exe)", path_style::windows, false},
         {"", "", path_style::windows, false},
         {"/opt/P/bin/zorv_service", "/opt/p/bin/zorv_service", path_style::posix, false},
-        {"/opt/p/bin/zorv_service (deleted)", "/opt/p/bin/zorv_service", path_style::posix, false},
+        // A service whose file an update replaced runs on from the unlinked file.
+        {"/opt/p/bin/zorv_service (deleted)", "/opt/p/bin/zorv_service", path_style::posix, true},
+        {"/opt/p/bin/zorv_servic (deleted)", "/opt/p/bin/zorv_service", path_style::posix, false},
+        {"/opt/p/bin/zorv_service (deleted) (deleted)", "/opt/p/bin/zorv_service",
+         path_style::posix, false},
+        {" (deleted)", "", path_style::posix, false},
+        {R"(C:\Prod\bin\zorv_service.exe (deleted))", R"(C:\Prod\bin\zorv_service.exe)",
+         path_style::windows, false},
     };
     for (const auto& r : rows) EXPECT_EQ(same_executable(r.a, r.b, r.style), r.same) << r.a;
 }

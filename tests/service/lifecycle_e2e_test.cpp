@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <fstream>
+#include <functional>
 #include <thread>
 
 #include "common/pipe_names.h"
@@ -101,6 +103,49 @@ TEST(ServiceLifecycle, WithoutArgumentsTheFirstFrontEndEndsTheService) {
     EXPECT_FALSE(exchange("<methodCall/>").has_value());
     EXPECT_EQ(service.wait(seconds(20)), 255);
     EXPECT_EQ(w.service_log(), std::string(no_client_folder_text) + "\n");
+}
+
+TEST(ServiceLifecycle, ASecondStartLeavesTheLiveServiceItsLogAndPidFile) {
+    const std::string marker = "line of the live service\n";
+    struct row {
+        const char* what;
+        std::function<void(world&)> second_start;
+    };
+    const std::vector<row> rows = {
+        {"by hand with the client folder",
+         [](world& w) {
+             const auto r = w.run("zorv_service", {(w.box.product_dir() / "ZorvHome").string()});
+             EXPECT_EQ(r.exit_code, 255);
+             EXPECT_EQ(r.out, "zorv_service is already running for this user; this one ends\n");
+         }},
+        {"as zorv_service --help",
+         [](world& w) {
+             const auto r = w.run("zorv_service", {"--help"});
+             EXPECT_EQ(r.exit_code, 255);
+             EXPECT_EQ(r.out, "zorv_service is already running for this user; this one ends\n");
+         }},
+        {"by the front end after an update replaced the program file",
+         [](world& w) {
+             fs::remove(w.box.product_dir() / "bin/zorv_service");
+             w.box.install("zorv_service", "bin/zorv_service");
+             EXPECT_EQ(w.trelmerge({"a.txt", "b.txt"}).exit_code, 0);
+         }},
+    };
+    for (const row& r : rows) {
+        world w;
+        ASSERT_EQ(w.trelmerge({"a.txt", "b.txt"}).exit_code, 0) << r.what;
+        const auto live = w.service_pid();
+        ASSERT_TRUE(live.has_value()) << r.what;
+        std::ofstream(w.box.user_work_dir() / "zorv_service.log", std::ios::app) << marker;
+
+        r.second_start(w);
+        EXPECT_EQ(w.service_pid(), live) << r.what;
+        EXPECT_NE(w.service_log().find(marker), std::string::npos) << r.what;
+        EXPECT_EQ(w.trelmerge({"a.txt", "b.txt"}).exit_code, 0) << r.what;
+        EXPECT_EQ(w.service_pid(), live) << r.what;
+        EXPECT_TRUE(process_alive(*live)) << r.what;
+        w.box.kill_product_processes();
+    }
 }
 
 }  // namespace
