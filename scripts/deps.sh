@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev googletest libpugixml-dev
-          libdtl-dev diffutils python3 chromium)
+          libdtl-dev zlib1g-dev diffutils python3 chromium)
 if [[ "${1:-}" == "--windows" ]]; then
     packages+=(g++-mingw-w64-i686)
 fi

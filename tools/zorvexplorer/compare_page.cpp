@@ -3,7 +3,10 @@
 #include <algorithm>
 #include <string_view>
 
+#include "tools/zorvexplorer/compare_page_assets.h"
+#include "tools/zorvexplorer/inline_diff.h"
 #include "tools/zorvexplorer/line_diff.h"
+#include "tools/zorvexplorer/packed_text.h"
 #include "tools/zorvexplorer/text_codec.h"
 #include "tools/zorvexplorer/xmlrpc.h"
 
@@ -11,61 +14,303 @@ namespace zorv {
 
 namespace {
 
-constexpr std::string_view page_style = R"(
-body { font-family: sans-serif; margin: 1em; }
-.summary { font-weight: bold; }
-table.diff { border-collapse: collapse; width: 100%; table-layout: fixed; margin-bottom: 2em; }
-table.diff th { background: #ddd; text-align: left; padding: 2px 6px; }
-table.diff td { font-family: monospace; white-space: pre-wrap; word-break: break-all;
-                vertical-align: top; padding: 0 6px; }
-td.num { color: #888; text-align: right; width: 4em; }
-td.mark, th.mark { width: 1.5em; text-align: center; font-weight: bold; }
-tr.changed td.text { background: #fff3b0; }
-tr.added td.text.right { background: #c8f7c5; }
-tr.removed td.text.left { background: #ffc9c9; }
-tr.added td.text.left, tr.removed td.text.right { background: #eee; }
-)";
+using lines = std::vector<std::string_view>;
 
-struct row_kind {
-    std::string_view css_class;
-    std::string_view marker;
+// Unchanged runs longer than this fold, keeping context lines next to each change.
+constexpr std::size_t fold_longer_than = 8;
+constexpr std::size_t fold_context = 3;
+
+struct line_range {
+    std::size_t begin, end;
+    std::size_t size() const { return end - begin; }
 };
-constexpr row_kind same_row{"same", "&nbsp;"};
-constexpr row_kind changed_row{"changed", "!"};
-constexpr row_kind added_row{"added", "+"};
-constexpr row_kind removed_row{"removed", "-"};
 
-std::string shown(std::string_view line) {
+// A stretch of the aligned view: the same lines in every column, or a change.
+struct stretch {
+    bool common = true;
+    std::vector<line_range> cols;
+    // Three columns: the column that alone differs from the two others; -1 when all differ.
+    int only = -1;
+};
+
+std::string_view without_line_end(std::string_view line) {
     if (line.ends_with('\n')) line.remove_suffix(1);
     if (line.ends_with('\r')) line.remove_suffix(1);
-    return xml_escape(sanitize_utf8(line));
+    return line;
 }
 
-struct table_writer {
-    std::string& out;
-    const std::vector<std::string_view>& a;
-    const std::vector<std::string_view>& b;
+std::string shown(std::string_view line) { return sanitize_utf8(without_line_end(line)); }
 
-    void cell_pair(std::string_view side, const std::vector<std::string_view>& l, std::size_t i,
-                   bool present) {
-        out += "<td class=\"num\">";
-        if (present) out += std::to_string(i + 1);
-        out += "</td><td class=\"text ";
-        out += side;
-        out += "\">";
-        if (present) out += shown(l[i]);
-        out += "</td>";
+// The text of one side with the changed spans wrapped in <span class="ch">.
+std::string marked(const std::string& text, const std::vector<byte_span>& spans) {
+    std::string out;
+    std::size_t pos = 0;
+    for (const byte_span& s : spans) {
+        out += xml_escape(std::string_view(text).substr(pos, s.begin - pos));
+        out += "<span class=\"ch\">";
+        out += xml_escape(std::string_view(text).substr(s.begin, s.end - s.begin));
+        out += "</span>";
+        pos = s.end;
     }
-    void row(const row_kind& kind, std::size_t ai, bool has_a, std::size_t bi, bool has_b) {
-        out += "<tr class=\"";
-        out += kind.css_class;
-        out += "\"><td class=\"mark\">";
-        out += kind.marker;
-        out += "</td>";
-        cell_pair("left", a, ai, has_a);
-        cell_pair("right", b, bi, has_b);
-        out += "</tr>\n";
+    out += xml_escape(std::string_view(text).substr(pos));
+    return out;
+}
+
+std::vector<stretch> align_two(const lines& a, const lines& b) {
+    std::vector<stretch> out;
+    std::size_t ai = 0;
+    std::size_t bi = 0;
+    for (const line_hunk& h : diff_lines(a, b)) {
+        if (h.a_begin > ai) out.push_back({true, {{ai, h.a_begin}, {bi, h.b_begin}}});
+        out.push_back({false, {{h.a_begin, h.a_end}, {h.b_begin, h.b_end}}});
+        ai = h.a_end;
+        bi = h.b_end;
     }
+    if (ai < a.size()) out.push_back({true, {{ai, a.size()}, {bi, b.size()}}});
+    return out;
+}
+
+// The lines of a side over the region [lo, hi) of the first file, given the side's hunks
+// [first, last) inside it.
+line_range side_over(const std::vector<line_hunk>& hunks, std::size_t first, std::size_t last,
+                     std::size_t lo, std::size_t hi) {
+    return {hunks[first].b_begin - (hunks[first].a_begin - lo),
+            hunks[last - 1].b_end + (hi - hunks[last - 1].a_end)};
+}
+
+bool same_lines(const lines& x, line_range rx, const lines& y, line_range ry) {
+    return rx.size() == ry.size() &&
+           std::equal(x.begin() + rx.begin, x.begin() + rx.end, y.begin() + ry.begin);
+}
+
+// Three files aligned on the first: a change is any region where the second or the third
+// differs from it, grown while the changes of the two overlap or touch.
+std::vector<stretch> align_three(const lines& f0, const lines& f1, const lines& f2) {
+    const std::vector<line_hunk> a = diff_lines(f0, f1);
+    const std::vector<line_hunk> b = diff_lines(f0, f2);
+    std::vector<stretch> out;
+    std::size_t i = 0;
+    std::size_t j = 0;
+    std::size_t pos = 0;  // in the first file
+    std::size_t p1 = 0;
+    std::size_t p2 = 0;
+    while (i < a.size() || j < b.size()) {
+        const bool start_a = j >= b.size() || (i < a.size() && a[i].a_begin <= b[j].a_begin);
+        const std::size_t lo = start_a ? a[i].a_begin : b[j].a_begin;
+        std::size_t hi = start_a ? a[i].a_end : b[j].a_end;
+        const std::size_t i0 = i;
+        const std::size_t j0 = j;
+        for (bool grew = true; grew;) {
+            grew = false;
+            while (i < a.size() && a[i].a_begin <= hi) {
+                hi = std::max(hi, a[i++].a_end);
+                grew = true;
+            }
+            while (j < b.size() && b[j].a_begin <= hi) {
+                hi = std::max(hi, b[j++].a_end);
+                grew = true;
+            }
+        }
+        const std::size_t common = lo - pos;
+        if (common > 0) out.push_back({true, {{pos, lo}, {p1, p1 + common}, {p2, p2 + common}}});
+        const line_range r0{lo, hi};
+        const line_range r1 = i > i0 ? side_over(a, i0, i, lo, hi)
+                                     : line_range{p1 + common, p1 + common + hi - lo};
+        const line_range r2 = j > j0 ? side_over(b, j0, j, lo, hi)
+                                     : line_range{p2 + common, p2 + common + hi - lo};
+        int only = -1;
+        if (i == i0) {
+            only = 2;
+        } else if (j == j0) {
+            only = 1;
+        } else if (same_lines(f1, r1, f2, r2)) {
+            only = 0;
+        }
+        out.push_back({false, {r0, r1, r2}, only});
+        pos = hi;
+        p1 = r1.end;
+        p2 = r2.end;
+    }
+    if (pos < f0.size()) {
+        const std::size_t n = f0.size() - pos;
+        out.push_back({true, {{pos, f0.size()}, {p1, p1 + n}, {p2, p2 + n}}});
+    }
+    return out;
+}
+
+std::string range_text(line_range r) {
+    if (r.size() == 0) return "\xC2\xB7";  // a middle dot: nothing on this side
+    std::string s = std::to_string(r.begin + 1);
+    if (r.size() > 1) s += "\xE2\x80\x93" + std::to_string(r.end);  // an en dash
+    return s;
+}
+
+struct page_parts {
+    std::string sections;
+    std::string change_list;
+    std::string folded;  // hidden lines of every fold, each followed by a line feed
+    std::size_t changes = 0;
+    std::size_t folded_lines = 0;
+};
+
+class table_writer {
+  public:
+    table_writer(page_parts& parts, std::vector<const lines*> cols)
+        : parts_(parts), out_(parts.sections), cols_(std::move(cols)) {}
+
+    void header(const std::vector<std::string>& titles) {
+        out_ += "<table class=\"diff\" data-sides=\"";
+        for (std::size_t c = 0; c < cols_.size(); ++c) out_ += (c ? " " : "") + side(c);
+        out_ += "\"><colgroup><col style=\"width:2em\">";
+        for (std::size_t c = 0; c < cols_.size(); ++c) out_ += "<col style=\"width:4em\"><col>";
+        out_ += "</colgroup>\n<thead><tr><th class=\"mark\"></th>";
+        for (std::size_t c = 0; c < cols_.size(); ++c)
+            out_ += "<th></th><th class=\"title " + side(c) + "\">" + titles[c] + "</th>";
+        out_ += "</tr></thead>\n<tbody>\n";
+    }
+    void footer() { out_ += "</tbody></table>\n"; }
+
+    void write(const std::vector<stretch>& stretches) {
+        for (std::size_t k = 0; k < stretches.size(); ++k) {
+            const stretch& s = stretches[k];
+            if (s.common) {
+                common(s, k == 0, k + 1 == stretches.size());
+            } else {
+                change(s);
+            }
+        }
+    }
+
+  private:
+    std::string side(std::size_t c) const {
+        if (cols_.size() == 2) return c == 0 ? "left" : "right";
+        return c == 0 ? "left" : c + 1 == cols_.size() ? "right" : "middle";
+    }
+
+    void common_rows(const stretch& s, std::size_t from, std::size_t to) {
+        for (std::size_t r = from; r < to; ++r) {
+            out_ += "<tr class=\"same\"><td class=\"mark\">&nbsp;</td>";
+            for (std::size_t c = 0; c < cols_.size(); ++c) {
+                const std::size_t line = s.cols[c].begin + r;
+                out_ += "<td class=\"num\">" + std::to_string(line + 1) +
+                        "</td><td class=\"text c" + std::to_string(c) + " " + side(c) + "\">" +
+                        xml_escape(shown((*cols_[c])[line])) + "</td>";
+            }
+            out_ += "</tr>\n";
+        }
+    }
+
+    void common(const stretch& s, bool at_start, bool at_end) {
+        const std::size_t n = s.cols[0].size();
+        std::size_t before = at_start ? 0 : fold_context;
+        const std::size_t after = at_end ? 0 : fold_context;
+        if (at_start && at_end) before = fold_context;  // identical files: show their start
+        if (n <= fold_longer_than || before + after >= n) {
+            common_rows(s, 0, n);
+            return;
+        }
+        common_rows(s, 0, before);
+        const std::size_t hidden = n - before - after;
+        out_ += "<tr class=\"fold\" data-lines=\"" + std::to_string(hidden) + "\" data-offset=\"" +
+                std::to_string(parts_.folded_lines) + "\" data-starts=\"";
+        for (std::size_t c = 0; c < cols_.size(); ++c)
+            out_ += (c ? "," : "") + std::to_string(s.cols[c].begin + before);
+        out_ += "\"><td class=\"mark\">&#8942;</td><td colspan=\"" +
+                std::to_string(2 * cols_.size()) + "\"><button type=\"button\">Show " +
+                std::to_string(hidden) + " unchanged lines</button> (lines ";
+        for (std::size_t c = 0; c < cols_.size(); ++c) {
+            out_ += (c ? ", " : "") +
+                    range_text({s.cols[c].begin + before, s.cols[c].begin + before + hidden});
+        }
+        out_ += ")</td></tr>\n";
+        // Common lines are the same in every column: they travel once.
+        for (std::size_t r = before; r < before + hidden; ++r) {
+            parts_.folded += shown((*cols_[0])[s.cols[0].begin + r]);
+            parts_.folded += '\n';
+        }
+        parts_.folded_lines += hidden;
+        common_rows(s, n - after, n);
+    }
+
+    // Three columns: the column whose line alone differs in row r of a change, -1 when all
+    // three differ; a row where nothing differs keeps what the change as a whole has.
+    int row_only(const stretch& s, std::size_t r) const {
+        const auto cell = [&](std::size_t c) -> const std::string_view* {
+            return r < s.cols[c].size() ? &(*cols_[c])[s.cols[c].begin + r] : nullptr;
+        };
+        const auto same = [&](std::size_t x, std::size_t y) {
+            const std::string_view* a = cell(x);
+            const std::string_view* b = cell(y);
+            return a == nullptr || b == nullptr ? a == b : *a == *b;
+        };
+        const bool s01 = same(0, 1), s02 = same(0, 2), s12 = same(1, 2);
+        if (s01 && s02) return s.only;
+        if (s12) return 0;
+        if (s02) return 1;
+        if (s01) return 2;
+        return -1;
+    }
+    std::string row_class(const stretch& s, std::size_t r, int only) const {
+        if (cols_.size() == 2) {
+            const bool left = r < s.cols[0].size();
+            const bool right = r < s.cols[1].size();
+            return left && right ? "changed" : left ? "removed" : "added";
+        }
+        return only < 0 ? "all" : "only" + std::to_string(only);
+    }
+    static std::string marker(const std::string& kind, int only) {
+        if (kind == "changed") return "!";
+        if (kind == "added") return "+";
+        if (kind == "removed") return "-";
+        return only < 0 ? "*" : std::to_string(only + 1);
+    }
+    // The column that column c is compared with for the marks within a line; c itself
+    // when c has no marks: the lone differing column against one that agrees, or, where
+    // all differ, the first against the second and the others against the first.
+    std::size_t partner(std::size_t c, int only) const {
+        if (cols_.size() == 2) return 1 - c;
+        if (only >= 0 && static_cast<std::size_t>(only) != c) return c;
+        return c == 0 ? 1 : 0;
+    }
+
+    void change(const stretch& s) {
+        std::size_t rows = 0;
+        for (const line_range& r : s.cols) rows = std::max(rows, r.size());
+        ++parts_.changes;
+        const std::string id = "change-" + std::to_string(parts_.changes);
+        parts_.change_list += "<a href=\"#" + id + "\">" + std::to_string(parts_.changes) + ": ";
+        for (std::size_t c = 0; c < cols_.size(); ++c)
+            parts_.change_list += (c ? " \xE2\x86\x94 " : "") + range_text(s.cols[c]);
+        parts_.change_list += "</a>\n";
+        for (std::size_t r = 0; r < rows; ++r) {
+            const int only = cols_.size() == 3 ? row_only(s, r) : -1;
+            const std::string kind = row_class(s, r, only);
+            out_ += "<tr class=\"" + kind + "\"";
+            if (r == 0) out_ += " id=\"" + id + "\"";
+            out_ += "><td class=\"mark\">" + marker(kind, only) + "</td>";
+            for (std::size_t c = 0; c < cols_.size(); ++c) {
+                const bool present = r < s.cols[c].size();
+                out_ += "<td class=\"num\">";
+                if (present) out_ += std::to_string(s.cols[c].begin + r + 1);
+                out_ += "</td><td class=\"text c" + std::to_string(c) + " " + side(c) +
+                        (present || cols_.size() == 2 ? "" : " absent") + "\">";
+                if (present) out_ += cell_text(s, r, c, partner(c, only));
+                out_ += "</td>";
+            }
+            out_ += "</tr>\n";
+        }
+    }
+
+    std::string cell_text(const stretch& s, std::size_t r, std::size_t c, std::size_t p) const {
+        const std::string text = shown((*cols_[c])[s.cols[c].begin + r]);
+        if (p == c || r >= s.cols[p].size()) return xml_escape(text);
+        const std::string other = shown((*cols_[p])[s.cols[p].begin + r]);
+        return marked(text, diff_within_line(text, other).a);
+    }
+
+    page_parts& parts_;
+    std::string& out_;
+    std::vector<const lines*> cols_;
 };
 
 std::string summary_text(const pair_summary& s) {
@@ -86,6 +331,10 @@ pair_summary count(const std::vector<line_hunk>& hunks) {
     return s;
 }
 
+std::string swatch(std::string_view colour) {
+    return "<span class=\"swatch\" style=\"background:" + std::string(colour) + "\"></span> ";
+}
+
 }  // namespace
 
 pair_summary summarize(const std::string& first, const std::string& other) {
@@ -94,48 +343,69 @@ pair_summary summarize(const std::string& first, const std::string& other) {
 
 std::string render_compare_page(const std::vector<std::string>& names,
                                 const std::vector<std::string>& texts) {
-    const auto title = [&](std::size_t k) { return xml_escape(sanitize_utf8(names[k])); };
-    const std::vector<std::string_view> first = split_lines(texts[0]);
-    std::string sections;
+    std::vector<std::string> titles;
+    for (const std::string& n : names) titles.push_back(xml_escape(sanitize_utf8(n)));
+    std::vector<lines> files;
+    for (const std::string& t : texts) files.push_back(split_lines(t));
+    page_parts parts;
     bool all_identical = true;
-    for (std::size_t k = 1; k < texts.size(); ++k) {
-        const std::vector<std::string_view> other = split_lines(texts[k]);
-        const std::vector<line_hunk> hunks = diff_lines(first, other);
-        const pair_summary s = count(hunks);
-        all_identical = all_identical && s.identical();
-        sections += "<section class=\"pair\">\n<p class=\"pair-summary\">" + title(0) + " &harr; " +
-                    title(k) + ": " + summary_text(s) + "</p>\n";
-        sections +=
-            "<table class=\"diff\"><colgroup><col style=\"width:2em\"><col "
-            "style=\"width:4em\"><col><col style=\"width:4em\"><col></colgroup>\n"
-            "<thead><tr><th class=\"mark\"></th><th></th><th class=\"title left\">" +
-            title(0) + "</th><th></th><th class=\"title right\">" + title(k) +
-            "</th></tr></thead>\n<tbody>\n";
-        table_writer w{sections, first, other};
-        std::size_t ai = 0;
-        std::size_t bi = 0;
-        const auto common_until = [&](std::size_t a_stop) {
-            while (ai < a_stop) w.row(same_row, ai++, true, bi++, true);
-        };
-        for (const line_hunk& h : hunks) {
-            common_until(h.a_begin);
-            while (ai < h.a_end && bi < h.b_end) w.row(changed_row, ai++, true, bi++, true);
-            while (ai < h.a_end) w.row(removed_row, ai++, true, 0, false);
-            while (bi < h.b_end) w.row(added_row, 0, false, bi++, true);
+    std::string legend;
+    if (files.size() == 3) {
+        const std::vector<stretch> stretches = align_three(files[0], files[1], files[2]);
+        all_identical = stretches.size() <= 1 && (stretches.empty() || stretches[0].common);
+        parts.sections += "<section class=\"three\">\n";
+        table_writer w(parts, {&files[0], &files[1], &files[2]});
+        w.header(titles);
+        w.write(stretches);
+        w.footer();
+        parts.sections += "</section>\n";
+        legend = "<p class=\"legend\">Colours: " + swatch("#a9c8ff") + "only " + titles[0] +
+                 " differs, " + swatch("#9fe39f") + "only " + titles[1] + " differs, " +
+                 swatch("#ffc285") + "only " + titles[2] + " differs, " + swatch("#ffc9c9") +
+                 "all three differ. The marker column names the file that differs.</p>\n";
+    } else {
+        for (std::size_t k = 1; k < files.size(); ++k) {
+            const pair_summary s = count(diff_lines(files[0], files[k]));
+            all_identical = all_identical && s.identical();
+            parts.sections += "<section class=\"pair\">\n<p class=\"pair-summary\">" + titles[0] +
+                              " &harr; " + titles[k] + ": " + summary_text(s) + "</p>\n";
+            table_writer w(parts, {&files[0], &files[k]});
+            w.header({titles[0], titles[k]});
+            w.write(align_two(files[0], files[k]));
+            w.footer();
+            parts.sections += "</section>\n";
         }
-        common_until(first.size());
-        sections += "</tbody></table>\n</section>\n";
+        legend = "<p class=\"legend\">Marks: ! changed, + added, - removed; changed characters " +
+                 std::string("<span class=\"ch\">stand out</span>.</p>\n");
     }
+
     std::string page = "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\">\n<title>Compare: ";
-    for (std::size_t k = 0; k < names.size(); ++k) page += (k ? " / " : "") + title(k);
+    for (std::size_t k = 0; k < titles.size(); ++k) page += (k ? " / " : "") + titles[k];
     page += "</title>\n<style>";
-    page += page_style;
+    page += compare_page_style;
     page += "</style></head>\n<body>\n<h1>Compare</h1>\n<p class=\"summary\" id=\"summary\">";
-    page += all_identical ? "The files are identical."
-                          : "The files differ. Marks: ! changed, + added, - removed.";
+    if (all_identical) {
+        page += "The files are identical.";
+    } else {
+        page += "The files differ: " + std::to_string(parts.changes) +
+                (parts.changes == 1 ? " change." : " changes.");
+    }
     page += "</p>\n";
-    page += sections;
-    page += "</body></html>\n";
+    if (files.size() > 3) {
+        page += "<p class=\"note\">More than three files: each is compared with the first.</p>\n";
+    }
+    if (!all_identical) page += legend;
+    page += "<div id=\"toolbar\"><button type=\"button\" id=\"prev\">&#9664; Previous (p)</button> "
+            "<button type=\"button\" id=\"next\">Next (n) &#9654;</button><span id=\"position\">" +
+            std::to_string(parts.changes) + (parts.changes == 1 ? " change" : " changes") +
+            "</span></div>\n";
+    if (parts.changes > 0) page += "<nav id=\"changes\">Changes: " + parts.change_list + "</nav>\n";
+    page += parts.sections;
+    page += "<script id=\"folded\" type=\"application/octet-stream\">";
+    if (parts.folded_lines > 0) page += gzip_base64(parts.folded);
+    page += "</script>\n<script>";
+    page += compare_page_script;
+    page += "</script>\n</body></html>\n";
     return page;
 }
 

@@ -1,0 +1,68 @@
+"""Takes the README's screenshots of the compare and merge pages into docs/:
+    VARNEX_BUILD_BIN_DIR=build/bin python3 tests/tools/browser/screenshots.py docs"""
+
+import os
+import sys
+
+from varnex_browser import Sandbox, start_chromium
+
+SETTINGS = """# relay settings
+[service]
+name = relay
+port = 7000
+workers = 4
+log_level = info
+timeout = 30
+retries = 3
+
+[paths]
+home = /srv/relay
+cache = /var/cache/relay
+logs = /var/log/relay
+
+[limits]
+max_message = 65536
+max_pairs = 32
+idle_seconds = 600
+"""
+
+
+def edited(text, replacements):
+    for old, new in replacements:
+        text = text.replace(old, new, 1)
+    return text
+
+
+def compare_shots(box, browser, out_dir):
+    base = SETTINGS
+    mine = edited(base, [("workers = 4", "workers = 8"), ("timeout = 30\n", ""),
+                         ("idle_seconds = 600", "idle_seconds = 900\nkeepalive = yes")])
+    theirs = edited(base, [("log_level = info", "log_level = debug"),
+                           ("idle_seconds = 600", "idle_seconds = 300")])
+    for name, text in (("base.ini", base), ("mine.ini", mine), ("theirs.ini", theirs)):
+        box.write(name, text)
+    page = box.compare_page(["base.ini", "mine.ini", "-fname", "base.ini", "-fname", "mine.ini"])
+    browser.get("file://" + page)
+    browser.find_element("tag name", "body").send_keys("n")
+    browser.save_screenshot(os.path.join(out_dir, "compare-page.png"))
+    page = box.compare_page(["base.ini", "mine.ini", "theirs.ini", "-fname", "base.ini",
+                             "-fname", "mine.ini", "-fname", "theirs.ini"])
+    browser.get("file://" + page)
+    browser.save_screenshot(os.path.join(out_dir, "compare-three-files.png"))
+
+
+def main():
+    out_dir = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else "docs")
+    box = Sandbox()
+    browser = None
+    try:
+        browser = start_chromium(box.root, 1200, 700)
+        compare_shots(box, browser, out_dir)
+    finally:
+        if browser:
+            browser.quit()
+        box.close()
+
+
+if __name__ == "__main__":
+    main()
