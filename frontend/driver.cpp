@@ -1,6 +1,7 @@
 #include "frontend/driver.h"
 
 #include <clocale>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <string_view>
@@ -12,6 +13,8 @@
 #include "frontend/msg_catalogue.h"
 #include "frontend/request.h"
 #include "frontend/service_client.h"
+#include "platform/pipe.h"
+#include "platform/pipe_dir.h"
 
 namespace {
 
@@ -22,6 +25,10 @@ constexpr std::string_view service_start_failure = "Unable to start zorv_service
 
 constexpr int exit_success = 0;
 constexpr int exit_failure = -1;
+
+std::string unsafe_pipe_dir_text(const std::string& dir, const std::string& problem) {
+    return "The pipe directory " + dir + " " + problem;
+}
 
 void install_test_connect_pause() {
     const char* value = std::getenv(connect_pause_env);
@@ -44,6 +51,16 @@ int trelmerge_main(int argc, char** argv) {
         return exit_failure;
     }
     open_log_file(frontend_log_name);
+
+    // A pipe directory that another user holds or can reach would keep the service from
+    // ever serving us; say so now rather than after the connect loop's long wait.
+    const std::string pipe_dir = platform::pipe_directory();
+    if (const std::string problem = platform::pipe_directory_problem(pipe_dir); !problem.empty()) {
+        const std::string line = unsafe_pipe_dir_text(pipe_dir, problem);
+        std::fprintf(stderr, "%s: %s\n", app_name, line.c_str());
+        show_error_prompt(line);
+        return exit_failure;
+    }
 
     // Found or started before the command line is read, so that it is warm for the next run
     // even when this one is wrong.

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <functional>
 
 #include "common/pipe_names.h"
 #include "common/product_runtime.h"
@@ -208,4 +209,58 @@ TEST(Trelmerge, LogsAndFailsWhenTheServiceCannotBeStarted) {
     EXPECT_EQ(result.out + result.err, "");
     EXPECT_EQ(read_file(product.box.user_work_dir() / "trelmerge.log"),
               "Unable to start zorv_service\n");
+}
+
+TEST(Trelmerge, FailsAtOnceNamingAPipeDirectoryThatIsNotPrivate) {
+    struct row {
+        const char* what;
+        std::function<void(const fs::path& pipes, const fs::path& elsewhere)> arrange;
+        const char* problem;
+    };
+    const row rows[] = {
+        {"held by another user",
+         [](const fs::path& pipes, const fs::path&) {
+             fs::create_directory(pipes);
+             chmod(pipes.c_str(), 0700);
+             ASSERT_EQ(chown(pipes.c_str(), 54321, 54321), 0);
+         },
+         "belongs to another user"},
+        {"open to others",
+         [](const fs::path& pipes, const fs::path&) {
+             fs::create_directory(pipes);
+             chmod(pipes.c_str(), 0755);
+         },
+         "is open to other users (mode 0755)"},
+        {"a symbolic link to a private folder",
+         [](const fs::path& pipes, const fs::path& elsewhere) {
+             fs::create_directory(elsewhere);
+             chmod(elsewhere.c_str(), 0700);
+             fs::create_directory_symlink(elsewhere, pipes);
+         },
+         "is a symbolic link"},
+        {"a plain file", [](const fs::path& pipes, const fs::path&) { write_file(pipes, ""); },
+         "is not a directory"},
+    };
+    for (const row& r : rows) {
+        installation product;
+        product.install_recorder("bin/trelprompt");
+        const fs::path pipes = product.box.root() / "squatted-pipes";
+        const fs::path elsewhere = product.box.root() / "elsewhere";
+        r.arrange(pipes, elsewhere);
+        product.env["VARNEX_PIPE_DIR"] = pipes.string();
+        // A run that went on to the connect loop would pause for minutes and miss the deadline.
+        product.env["VARNEX_CONNECT_PAUSE_MS"] = "60000";
+
+        const run_result result = product.run({"a.txt", "b.txt"}, std::chrono::seconds(20));
+        const std::string line = "The pipe directory " + pipes.string() + " " + r.problem;
+        EXPECT_EQ(result.exit_code, exit_failure) << r.what;
+        EXPECT_EQ(result.err, "trelmerge: " + line + "\n") << r.what;
+        const auto prompt = test_helpers::read_recorded_run(product.argv_file().string());
+        ASSERT_TRUE(prompt) << r.what;
+        EXPECT_EQ(prompt->argv.at(7), line) << r.what;
+        EXPECT_FALSE(fs::exists(product.box.user_work_dir() / "zorv_service.pid")) << r.what;
+        if (fs::exists(elsewhere)) {
+            EXPECT_TRUE(fs::is_empty(elsewhere)) << r.what;
+        }
+    }
 }
