@@ -5,7 +5,7 @@
 #include "tests/support/sandbox.h"
 
 // The other texts are checked as the program prints them (driver_test.cpp).
-TEST(Catalogue, HoldsTheUsageText) {
+TEST(catalogue, holds_the_usage_text) {
     EXPECT_STREQ(_trelmerge_trelmerge_msg_table_adr()->texts[msg_usage],
                  "Usage: trelmerge\n"
                  "    [ -out output-pname ]\n"
@@ -15,7 +15,7 @@ TEST(Catalogue, HoldsTheUsageText) {
                  "contrib-pname ...");
 }
 
-TEST(Catalogue, AccessorStandsInTheProgramsDynamicSymbols) {
+TEST(catalogue, accessor_stands_in_the_programs_dynamic_symbols) {
     const auto nm = test_support::run_program(
         {"/usr/bin/nm", "-D", "--defined-only", test_support::built_program("trelmerge").string()});
     ASSERT_EQ(nm.exit_code, 0) << nm.err;

@@ -92,7 +92,7 @@ struct installation {
 
 }  // namespace
 
-TEST(Trelmerge, SendsTheWorkedExampleAndExitsByTheAnswer) {
+TEST(trelmerge, sends_the_worked_example_and_exits_by_the_answer) {
     const std::pair<std::optional<std::string>, int> answers[] = {
         {true_answer, 0},
         {std::string("<boolean>0</boolean>"), exit_failure},
@@ -110,7 +110,7 @@ TEST(Trelmerge, SendsTheWorkedExampleAndExitsByTheAnswer) {
     }
 }
 
-TEST(Trelmerge, StartsANewServiceOverALeftoverPidFileAndSocket) {
+TEST(trelmerge, starts_a_new_service_over_a_leftover_pid_file_and_socket) {
     platform::process ended = platform::start_process("\"/bin/true\"");
     ASSERT_TRUE(ended.wait_for_exit(std::chrono::seconds(20)).has_value());
     // A dead process, and a live one that is not the service.
@@ -138,7 +138,7 @@ TEST(Trelmerge, StartsANewServiceOverALeftoverPidFileAndSocket) {
     }
 }
 
-TEST(Trelmerge, StartsTheServiceBeforeLookingAtAWrongCommandLine) {
+TEST(trelmerge, starts_the_service_before_looking_at_a_wrong_command_line) {
     installation product;
     product.install_recorder("bin/zorv_service");
     const run_result result = product.run({});
@@ -154,7 +154,7 @@ TEST(Trelmerge, StartsTheServiceBeforeLookingAtAWrongCommandLine) {
                                         (product.product() / "ZorvHome").string()}));
 }
 
-TEST(Trelmerge, PrintsTheValidationMessageAndThenTheUsage) {
+TEST(trelmerge, prints_the_validation_message_and_then_the_usage) {
     installation product;
     product.install_recorder("bin/zorv_service");
     const std::pair<std::vector<std::string>, std::string> cases[] = {
@@ -181,7 +181,7 @@ TEST(Trelmerge, PrintsTheValidationMessageAndThenTheUsage) {
     }
 }
 
-TEST(Trelmerge, ShowsThePromptWhenTheWorkDirectoryCannotBeMade) {
+TEST(trelmerge, shows_the_prompt_when_the_work_directory_cannot_be_made) {
     installation product;
     product.install_recorder("bin/trelprompt");
     const fs::path not_a_folder = product.box.root() / "plain-file";
@@ -200,7 +200,7 @@ TEST(Trelmerge, ShowsThePromptWhenTheWorkDirectoryCannotBeMade) {
     EXPECT_FALSE(fs::exists(product.box.user_work_dir()));
 }
 
-TEST(Trelmerge, LogsAndFailsWhenTheServiceCannotBeStarted) {
+TEST(trelmerge, logs_and_fails_when_the_service_cannot_be_started) {
     installation product;  // no bin/zorv_service
     // A run that reached the connect loop would pause for 13 minutes and miss the deadline.
     product.env["VARNEX_CONNECT_PAUSE_MS"] = "60000";

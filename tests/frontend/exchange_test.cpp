@@ -68,7 +68,7 @@ class fake_relay {
     std::thread thread_;
 };
 
-class Exchange : public testing::Test {
+class exchange : public testing::Test {
   protected:
     void SetUp() override {
         ASSERT_TRUE(setup_work_dir());
@@ -90,7 +90,7 @@ class Exchange : public testing::Test {
 
 }  // namespace
 
-TEST_F(Exchange, SendsTheRequestBytesAndKeepsTheReplyUpTo1023BytesAndItsFirstNul) {
+TEST_F(exchange, sends_the_request_bytes_and_keeps_the_reply_up_to_1023_bytes_and_its_first_nul) {
     std::string request = "<methodCall>&amp;\xe4\x01 ";
     request += std::string(10000, 'r');  // longer than one pipe buffer
     std::string long_answer(1500, 'x');
@@ -119,7 +119,7 @@ TEST_F(Exchange, SendsTheRequestBytesAndKeepsTheReplyUpTo1023BytesAndItsFirstNul
     EXPECT_EQ(log(), "");
 }
 
-TEST_F(Exchange, WithoutAPipeWaitsThirteenTimesThenLogsThePipeName) {
+TEST_F(exchange, without_a_pipe_waits_thirteen_times_then_logs_the_pipe_name) {
     std::string reply;
     EXPECT_FALSE(send_service_request("q", reply));
     EXPECT_EQ(pauses_, 13);

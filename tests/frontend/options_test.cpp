@@ -14,7 +14,7 @@ struct parse_case {
     strings contributors;  // checked when accepted
 };
 
-TEST(ParseCommandLine, AcceptsOrRejectsAsTheOptionRulesSay) {
+TEST(parse_command_line, accepts_or_rejects_as_the_option_rules_say) {
     const parse_case cases[] = {
         {{"a", "b"}, true, {"a", "b"}},
         {{"-base", "z", "p", "q"}, true, {"z", "p", "q"}},
@@ -51,7 +51,7 @@ TEST(ParseCommandLine, AcceptsOrRejectsAsTheOptionRulesSay) {
     }
 }
 
-TEST(ParseCommandLine, KeepsScanningAfterAnErrorAndTakesTheLastValue) {
+TEST(parse_command_line, keeps_scanning_after_an_error_and_takes_the_last_value) {
     CompareOptions options;
     // -html arrives while -out waits: an error, and m still goes to out.
     EXPECT_FALSE(parse(options, {"-out", "-html", "m", "a", "b"}));
@@ -74,7 +74,7 @@ struct validation_case {
     bool valid;
 };
 
-TEST(Validate, StopsAtTheFirstFailingRuleWithItsMessage) {
+TEST(validate, stops_at_the_first_failing_rule_with_its_message) {
     const strings two{"a", "b"};
     auto with = [&two](strings options) {
         options.insert(options.end(), two.begin(), two.end());
@@ -127,7 +127,7 @@ TEST(Validate, StopsAtTheFirstFailingRuleWithItsMessage) {
     }
 }
 
-TEST(Validate, MapsEachEncodingToItsTypeName) {
+TEST(validate, maps_each_encoding_to_its_type_name) {
     const std::pair<const char*, const char*> rows[] = {
         {"utf-8", "utf8_file_delta"},       {"utf-16le", "utf16le_file_delta"},
         {"utf-16be", "utf16be_file_delta"}, {"utf-32le", "utf32le_file_delta"},
@@ -143,7 +143,7 @@ TEST(Validate, MapsEachEncodingToItsTypeName) {
     EXPECT_EQ(encoding_type_name("Utf-8"), "");
 }
 
-TEST(Validate, FillsDisplayNamesWithTheNamesAsTyped) {
+TEST(validate, fills_display_names_with_the_names_as_typed) {
     struct display_case {
         strings args;
         strings display_names;
@@ -164,7 +164,7 @@ TEST(Validate, FillsDisplayNamesWithTheNamesAsTyped) {
     }
 }
 
-TEST(Validate, MakesContributorAndOutputNamesAbsoluteInEitherStyle) {
+TEST(validate, makes_contributor_and_output_names_absolute_in_either_style) {
     const struct {
         world w;
         std::string name, resolved;

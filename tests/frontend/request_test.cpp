@@ -29,7 +29,7 @@ const std::string worked_example_windows =
 
 }  // namespace
 
-TEST(BuildRequest, WritesTheWorkedExampleByteForByte) {
+TEST(build_request, writes_the_worked_example_byte_for_byte) {
     EXPECT_EQ(request_for(world::windows_at(R"(D:\work)"), {"a.txt", "b.txt"}),
               worked_example_windows);
 
@@ -43,7 +43,7 @@ TEST(BuildRequest, WritesTheWorkedExampleByteForByte) {
     EXPECT_EQ(request_for(w, {"a.txt", "b.txt"}), posix);
 }
 
-TEST(BuildRequest, PutsTheOutputFirstInAMergeAndFillsTheType) {
+TEST(build_request, puts_the_output_first_in_a_merge_and_fills_the_type) {
     std::string expected = worked_example_windows;
     expected.replace(expected.find("RequestHandler.Compare"), 22, "RequestHandler.CompareMerge");
     expected.replace(expected.find("<params>") + 8, 0,
@@ -54,7 +54,7 @@ TEST(BuildRequest, PutsTheOutputFirstInAMergeAndFillsTheType) {
               expected);
 }
 
-TEST(BuildRequest, WritesMarkupCharactersOfNamesAsEntities) {
+TEST(build_request, writes_markup_characters_of_names_as_entities) {
     world w;
     const std::string request = request_for(w, {"-fname", "x<y>&z\"'", "a&b", "c"});
     EXPECT_NE(request.find("<string>x&lt;y&gt;&amp;z\"'</string>"), std::string::npos);
@@ -62,7 +62,7 @@ TEST(BuildRequest, WritesMarkupCharactersOfNamesAsEntities) {
     EXPECT_EQ(xml_escape("\xe4&\xff"), "\xe4&amp;\xff");
 }
 
-TEST(ReplySucceeded, ReadsTheFirstBooleanWithinTwentyCharacters) {
+TEST(reply_succeeded, reads_the_first_boolean_within_twenty_characters) {
     const std::string http =
         "HTTP/1.1 200 OK\r\nContent-Type: text/xml\r\nContent-Length: 99\r\n\r\n";
     const std::string answer1 =

@@ -9,7 +9,7 @@
 
 using platform::path_style;
 
-TEST(ReadPid, ReadsTheFirstTokenAsASigned32BitNumber) {
+TEST(read_pid, reads_the_first_token_as_a_signed_32_bit_number) {
     const std::pair<std::string, std::optional<std::int32_t>> cases[] = {
         {"1234", 1234},
         {"1234\n", 1234},
@@ -29,12 +29,12 @@ TEST(ReadPid, ReadsTheFirstTokenAsASigned32BitNumber) {
     }
 }
 
-TEST(ServiceCommandLine, QuotesTheWindowsStartPathAsGiven) {
+TEST(service_command_line, quotes_the_windows_start_path_as_given) {
     EXPECT_EQ(service_command_line(R"(C:\Prod)", path_style::windows),
               R"("C:\Prod\\bin\zorv_service.exe" "C:\Prod\ZorvHome")");
 }
 
-TEST(SameExecutable, IgnoresCaseOnlyOnWindowsAndAnUpdatedFileOnlyOnPosix) {
+TEST(same_executable, ignores_case_only_on_windows_and_an_updated_file_only_on_posix) {
     struct row {
         const char* a;
         const char* b;
@@ -60,7 +60,7 @@ TEST(SameExecutable, IgnoresCaseOnlyOnWindowsAndAnUpdatedFileOnlyOnPosix) {
     for (const auto& r : rows) EXPECT_EQ(same_executable(r.a, r.b, r.style), r.same) << r.a;
 }
 
-TEST(IsServiceProcess, RejectsThisProcessAForeignOneAndADeadOne) {
+TEST(is_service_process, rejects_this_process_a_foreign_one_and_a_dead_one) {
     EXPECT_FALSE(is_service_process(platform::current_process_id()));
     EXPECT_FALSE(is_service_process(1));
     EXPECT_FALSE(is_service_process(0));

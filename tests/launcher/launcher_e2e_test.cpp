@@ -9,7 +9,7 @@ namespace {
 
 using test_support::run_program;
 
-class Trelmergeutf8 : public testing::Test {
+class trelmergeutf8 : public testing::Test {
   protected:
     void SetUp() override {
         box.install("trelmergeutf8", "bin/trelmergeutf8");
@@ -20,7 +20,7 @@ class Trelmergeutf8 : public testing::Test {
     test_support::sandbox box;
 };
 
-TEST_F(Trelmergeutf8, PassesEveryArgumentUnchangedBeforeTheEncodingAndItsExitCode) {
+TEST_F(trelmergeutf8, passes_every_argument_unchanged_before_the_encoding_and_its_exit_code) {
     const std::string record = (box.work_dir() / "argv.rec").string();
     const std::vector<std::vector<std::string>> cases = {
         {},
@@ -43,7 +43,7 @@ TEST_F(Trelmergeutf8, PassesEveryArgumentUnchangedBeforeTheEncodingAndItsExitCod
     }
 }
 
-TEST_F(Trelmergeutf8, SaysOnStandardErrorWhenTheFrontEndCannotStart) {
+TEST_F(trelmergeutf8, says_on_standard_error_when_the_front_end_cannot_start) {
     std::filesystem::remove(front_end());
     const auto result = run_program({launcher(), "a", "b"});
     EXPECT_EQ(result.exit_code, 255);

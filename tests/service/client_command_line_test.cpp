@@ -11,7 +11,7 @@ using platform::path_style;
 const std::string options =
     R"(-product com.qorva.tarvel.team.client.integration.product -application com.qorva.tarvel.team.client.integration.application -configuration @user.home\.Tarvel\ZXE8\config -data @user.home\.Tarvel\ZXE8\workspace -persistState false -nosplash -vmargs )";
 
-TEST(ClientCommandLine, QuotesTheProgramAndThePipeName) {
+TEST(client_command_line, quotes_the_program_and_the_pipe_name) {
     struct row {
         const char* folder;
         path_style style;

@@ -28,7 +28,7 @@ bool ends(int pid) {
     return test_support::wait_until([&] { return !process_alive(pid); });
 }
 
-TEST(ServiceLifecycle, ANewServiceTakesOverWhenTheClientQuits) {
+TEST(service_lifecycle, a_new_service_takes_over_when_the_client_quits) {
     world w("quit_after:1");
     ASSERT_EQ(w.trelmerge({"a.txt", "b.txt"}).exit_code, 0);
     const auto first = w.service_pid();
@@ -41,7 +41,7 @@ TEST(ServiceLifecycle, ANewServiceTakesOverWhenTheClientQuits) {
     EXPECT_NE(w.service_pid(), first);
 }
 
-TEST(ServiceLifecycle, AClientThatDiesBeforeConnectingFailsOnlyTheFirstRun) {
+TEST(service_lifecycle, a_client_that_dies_before_connecting_fails_only_the_first_run) {
     world w("die_before_connect");
     const auto started = std::chrono::steady_clock::now();
     EXPECT_EQ(w.trelmerge({"a.txt", "b.txt"}).exit_code, 255);
@@ -55,7 +55,7 @@ TEST(ServiceLifecycle, AClientThatDiesBeforeConnectingFailsOnlyTheFirstRun) {
     EXPECT_EQ(w.trelmerge({"a.txt", "b.txt"}).exit_code, 0);
 }
 
-TEST(ServiceLifecycle, ANewServiceTakesOverAfterTheServiceWasKilled) {
+TEST(service_lifecycle, a_new_service_takes_over_after_the_service_was_killed) {
     world w;
     ASSERT_EQ(w.trelmerge({"a.txt", "b.txt"}).exit_code, 0);
     const auto first = w.service_pid();
@@ -67,7 +67,7 @@ TEST(ServiceLifecycle, ANewServiceTakesOverAfterTheServiceWasKilled) {
     EXPECT_NE(w.service_pid(), first);
 }
 
-TEST(ServiceLifecycle, DebugModePrintsThePipeNameAndServesAClientStartedByHand) {
+TEST(service_lifecycle, debug_mode_prints_the_pipe_name_and_serves_a_client_started_by_hand) {
     world w;
     test_support::run_options options;
     options.env = w.env;
@@ -94,7 +94,7 @@ TEST(ServiceLifecycle, DebugModePrintsThePipeNameAndServesAClientStartedByHand) 
     EXPECT_EQ(w.service_log().find(debug_option_passed), 0u);
 }
 
-TEST(ServiceLifecycle, WithoutArgumentsTheFirstFrontEndEndsTheService) {
+TEST(service_lifecycle, without_arguments_the_first_front_end_ends_the_service) {
     world w;
     test_support::run_options options;
     options.env = w.env;

@@ -4,7 +4,7 @@
 
 namespace {
 
-TEST(PipeToken, IsTheProductOfTwoClassicDrawsPlus7137) {
+TEST(pipe_token, is_the_product_of_two_classic_draws_plus_7137) {
     EXPECT_EQ(pipe_token_from(0, 0), "7137");
     EXPECT_EQ(pipe_token_from(32767, 32767), "1073683426");
     seed_pipe_tokens(1);

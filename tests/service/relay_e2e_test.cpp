@@ -32,7 +32,7 @@ std::string body_of(std::size_t size, char fill) {
     return body;
 }
 
-TEST(RelayEndToEnd, ForwardsRequestsWholeWhateverTheirSize) {
+TEST(relay_end_to_end, forwards_requests_whole_whatever_their_size) {
     running_service s("echo");
     int n = 0;
     for (std::size_t size :
@@ -47,7 +47,7 @@ TEST(RelayEndToEnd, ForwardsRequestsWholeWhateverTheirSize) {
     }
 }
 
-TEST(RelayEndToEnd, KeepsNulBytesInRequestAndAnswer) {
+TEST(relay_end_to_end, keeps_nul_bytes_in_request_and_answer) {
     running_service s("echo");
     const std::string body = "<a>\0</a>"s + body_of(5000, 'z') + "\0answer-yes"s;
     const auto reply = exchange(body);
@@ -57,7 +57,7 @@ TEST(RelayEndToEnd, KeepsNulBytesInRequestAndAnswer) {
     EXPECT_EQ(s.w.client_file("request-1.bin"), frame_request(body));
 }
 
-TEST(RelayEndToEnd, DropsTheFrontEndWhenTheClientAnswersWithNothing) {
+TEST(relay_end_to_end, drops_the_front_end_when_the_client_answers_with_nothing) {
     running_service s("empty");
     EXPECT_FALSE(exchange("<methodCall/>").has_value());
     EXPECT_TRUE(test_support::wait_until(
@@ -67,12 +67,12 @@ TEST(RelayEndToEnd, DropsTheFrontEndWhenTheClientAnswersWithNothing) {
     EXPECT_TRUE(process_alive(s.service->pid()));
 }
 
-TEST(RelayEndToEnd, PassesOnlyTheFirstAnswerMessage) {
+TEST(relay_end_to_end, passes_only_the_first_answer_message) {
     running_service s("two_messages");
     EXPECT_EQ(exchange("<methodCall/>"), std::string(fake_client::true_answer));
 }
 
-TEST(RelayEndToEnd, NeverMixesAnswersOfConcurrentFrontEnds) {
+TEST(relay_end_to_end, never_mixes_answers_of_concurrent_front_ends) {
     running_service s("echo");
     ASSERT_TRUE(exchange("warm up").has_value());
     constexpr int count = 50;

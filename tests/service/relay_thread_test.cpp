@@ -68,7 +68,7 @@ relayed relay_once(const std::string& request, const std::vector<std::string>& a
     return result;
 }
 
-TEST(RelayThread, ForwardsRequestsWholeAndPassesTheAnswerBack) {
+TEST(relay_thread, forwards_requests_whole_and_passes_the_answer_back) {
     for (std::size_t size : {std::size_t{0}, std::size_t{4096}, std::size_t{1} << 20}) {
         std::string request(size, 'r');
         for (std::size_t i = 0; i < size; i += 7) request[i] = static_cast<char>('a' + i % 26);
@@ -78,7 +78,7 @@ TEST(RelayThread, ForwardsRequestsWholeAndPassesTheAnswerBack) {
     }
 }
 
-TEST(RelayThread, DropsTheFrontEndUnansweredWhenTheAnswerIsEmpty) {
+TEST(relay_thread, drops_the_front_end_unanswered_when_the_answer_is_empty) {
     for (const auto& answers : {std::vector<std::string>{""}, std::vector<std::string>{}}) {
         EXPECT_EQ(relay_once("q", answers).front_end_got, std::nullopt);
     }

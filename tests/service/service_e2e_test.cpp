@@ -20,7 +20,7 @@ std::string array_param(const std::vector<std::string>& items) {
     return out + "</array></value></param>";
 }
 
-TEST(ServiceEndToEnd, DeliversTheWorkedExampleByteForByte) {
+TEST(service_end_to_end, delivers_the_worked_example_byte_for_byte) {
     world w;
     const std::string dir = w.files().string();
     const std::string a = dir + "/a.txt", b = dir + "/b.txt", m = dir + "/m.txt";
@@ -52,7 +52,7 @@ TEST(ServiceEndToEnd, DeliversTheWorkedExampleByteForByte) {
     EXPECT_EQ(w.client_file("request-3.bin"), frame_request(utf8));
 }
 
-TEST(ServiceEndToEnd, ExitStatusFollowsTheClientsAnswer) {
+TEST(service_end_to_end, exit_status_follows_the_clients_answer) {
     struct row {
         const char* mode;
         int status;
@@ -67,7 +67,7 @@ TEST(ServiceEndToEnd, ExitStatusFollowsTheClientsAnswer) {
     }
 }
 
-TEST(ServiceEndToEnd, FirstRunStartsServiceAndClientAndTheSecondReusesThem) {
+TEST(service_end_to_end, first_run_starts_service_and_client_and_the_second_reuses_them) {
     world w;
     ASSERT_EQ(w.trelmerge({"a.txt", "b.txt"}).exit_code, 0);
     const auto service = w.service_pid();

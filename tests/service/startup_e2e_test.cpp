@@ -18,7 +18,7 @@ struct start_failure {
     std::string log;  // what the log holds afterwards
 };
 
-TEST(ServiceStartUp, EndsWithTheLineAndStatusOfWhatFailed) {
+TEST(service_start_up, ends_with_the_line_and_status_of_what_failed) {
     const std::vector<start_failure> cases = {
         {"pipe folder open to others",
          [](world& w, test_support::run_options& o) {

@@ -62,7 +62,7 @@ std::string record_argv_path() {
     return own.substr(0, own.rfind('\\')) + "\\record_argv.exe";
 }
 
-TEST(Win32Pipe, messages_keep_their_bounds_and_long_ones_arrive_with_more_data) {
+TEST(win32_pipe, messages_keep_their_bounds_and_long_ones_arrive_with_more_data) {
     const std::string name = unique_pipe_name("messages");
     auto o = options(pipe_access::inbound);
     o.security_attributes = nt_owner_security_attributes(0x1F01FF, 1);  // the owner gets in
@@ -96,7 +96,7 @@ TEST(Win32Pipe, messages_keep_their_bounds_and_long_ones_arrive_with_more_data) 
     EXPECT_TRUE(written.get());
 }
 
-TEST(Win32Pipe, only_a_multi_instance_name_in_use_can_be_created_again) {
+TEST(win32_pipe, only_a_multi_instance_name_in_use_can_be_created_again) {
     const struct {
         int instances;
         bool second_created;
@@ -114,7 +114,7 @@ TEST(Win32Pipe, only_a_multi_instance_name_in_use_can_be_created_again) {
     }
 }
 
-TEST(Win32Pipe, a_name_that_someone_else_created_first_is_not_served) {
+TEST(win32_pipe, a_name_that_someone_else_created_first_is_not_served) {
     if (GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version")) {
         GTEST_SKIP() << "wine does not enforce FILE_FLAG_FIRST_PIPE_INSTANCE";
     }
@@ -130,7 +130,7 @@ TEST(Win32Pipe, a_name_that_someone_else_created_first_is_not_served) {
     EXPECT_TRUE(pipe::create_server(name, o).valid());
 }
 
-TEST(Win32Pipe, wait_for_client_gives_up_when_the_watched_process_ends) {
+TEST(win32_pipe, wait_for_client_gives_up_when_the_watched_process_ends) {
     auto server = std::make_shared<pipe>(
         pipe::create_server(unique_pipe_name("watched"), options(pipe_access::outbound)));
     ASSERT_TRUE(server->valid());
@@ -147,7 +147,7 @@ TEST(Win32Pipe, wait_for_client_gives_up_when_the_watched_process_ends) {
     EXPECT_TRUE(child->has_ended());
 }
 
-TEST(Win32Pipe, the_writer_of_an_outbound_pipe_sees_its_reader_go) {
+TEST(win32_pipe, the_writer_of_an_outbound_pipe_sees_its_reader_go) {
     const std::string name = unique_pipe_name("reader_gone");
     auto server = std::make_shared<pipe>(pipe::create_server(name, options(pipe_access::outbound)));
     pipe client = pipe::open(name, pipe_open::read);
@@ -167,7 +167,7 @@ TEST(Win32Pipe, the_writer_of_an_outbound_pipe_sees_its_reader_go) {
     EXPECT_EQ(noticed.wait_for(20s), std::future_status::ready) << "did not notice the reader go";
 }
 
-TEST(Win32Process, run_and_wait_passes_each_argument_unchanged_and_returns_the_exit_code) {
+TEST(win32_process, run_and_wait_passes_each_argument_unchanged_and_returns_the_exit_code) {
     const std::string dir = temp_folder("argv");
     const std::string record = dir + "\\argv.rec";
     const std::string helper = record_argv_path();
@@ -200,14 +200,14 @@ TEST(Win32Process, run_and_wait_passes_each_argument_unchanged_and_returns_the_e
     EXPECT_FALSE(platform::start_hidden_detached("Z:\\no\\such\\program.exe a").valid());
 }
 
-TEST(Win32Process, the_executable_path_of_this_process_is_found) {
+TEST(win32_process, the_executable_path_of_this_process_is_found) {
     EXPECT_EQ(_stricmp(platform::process_executable_path(platform::current_process_id()).c_str(),
                        own_path().c_str()),
               0);
     EXPECT_EQ(platform::process_executable_path(-5), "");
 }
 
-TEST(Win32Files, text_lines_reach_the_disk_with_crlf) {
+TEST(win32_files, text_lines_reach_the_disk_with_crlf) {
     const std::string dir = temp_folder("files");
     const std::string file = dir + "\\log.txt";
     ASSERT_TRUE(platform::write_private_file(file, "one\n", platform::file_open::truncate));
@@ -220,7 +220,7 @@ TEST(Win32Files, text_lines_reach_the_disk_with_crlf) {
     RemoveDirectoryA(dir.c_str());
 }
 
-TEST(Win32Runtime, the_temporary_directory_loses_its_trailing_backslash) {
+TEST(win32_runtime, the_temporary_directory_loses_its_trailing_backslash) {
     char saved_tmp[4096] = {};
     GetEnvironmentVariableA("TMP", saved_tmp, sizeof saved_tmp);
     const struct {
@@ -236,7 +236,7 @@ TEST(Win32Runtime, the_temporary_directory_loses_its_trailing_backslash) {
     SetEnvironmentVariableA("TMP", saved_tmp[0] ? saved_tmp : nullptr);
 }
 
-TEST(Win32Runtime, owner_security_attributes_keep_a_protected_dacl_with_one_ace) {
+TEST(win32_runtime, owner_security_attributes_keep_a_protected_dacl_with_one_ace) {
     auto* sa = static_cast<SECURITY_ATTRIBUTES*>(nt_owner_security_attributes(0x1F01FF, 1));
     ASSERT_NE(sa, nullptr);
     EXPECT_TRUE(sa->bInheritHandle);
