@@ -105,7 +105,7 @@ TEST(service_lifecycle, without_arguments_the_first_front_end_ends_the_service) 
     EXPECT_EQ(w.service_log(), std::string(no_client_folder_text) + "\n");
 }
 
-TEST(ServiceLifecycle, ASecondStartLeavesTheLiveServiceItsLogAndPidFile) {
+TEST(service_lifecycle, a_second_start_leaves_the_live_service_its_log_and_pid_file) {
     const std::string marker = "line of the live service\n";
     struct row {
         const char* what;
