@@ -211,7 +211,7 @@ TEST(trelmerge, logs_and_fails_when_the_service_cannot_be_started) {
               "Unable to start zorv_service\n");
 }
 
-TEST(Trelmerge, FailsAtOnceNamingAPipeDirectoryThatIsNotPrivate) {
+TEST(trelmerge, fails_at_once_naming_a_pipe_directory_that_is_not_private) {
     struct row {
         const char* what;
         std::function<void(const fs::path& pipes, const fs::path& elsewhere)> arrange;
