@@ -54,6 +54,12 @@ std::string process_executable_path(int pid);
 
 int current_process_id();
 
+/// From now on, children of this process that end are reaped by the system at once and
+/// leave no zombie behind; for a long-lived process that starts children it never waits
+/// for. Their exit codes are lost (a later wait finds them gone). Nothing to do on Windows,
+/// where a process handle that is closed leaves nothing behind.
+void reap_children_automatically();
+
 /// The current directory; empty when it can't be read.
 std::string current_directory();
 bool set_current_directory(const std::string& dir);

@@ -236,6 +236,16 @@ std::string process_executable_path(int pid) {
 
 int current_process_id() { return static_cast<int>(getpid()); }
 
+void reap_children_automatically() {
+    // The default action with SA_NOCLDWAIT, not SIG_IGN: an ignored SIGCHLD would be
+    // inherited through exec and break children that wait for their own children.
+    struct sigaction action{};
+    action.sa_handler = SIG_DFL;
+    action.sa_flags = SA_NOCLDWAIT;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGCHLD, &action, nullptr);
+}
+
 std::string current_directory() {
     std::string dir(256, '\0');
     for (;;) {

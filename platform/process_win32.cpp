@@ -120,6 +120,8 @@ std::string process_executable_path(int pid) {
 
 int current_process_id() { return static_cast<int>(GetCurrentProcessId()); }
 
+void reap_children_automatically() {}
+
 std::string current_directory() {
     DWORD size = GetCurrentDirectoryA(0, nullptr);
     if (size == 0) return {};

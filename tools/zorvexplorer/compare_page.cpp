@@ -342,7 +342,8 @@ pair_summary summarize(const std::string& first, const std::string& other) {
 }
 
 std::string render_compare_page(const std::vector<std::string>& names,
-                                const std::vector<std::string>& texts) {
+                                const std::vector<std::string>& texts,
+                                const std::vector<file_facts>& facts) {
     std::vector<std::string> titles;
     for (const std::string& n : names) titles.push_back(xml_escape(sanitize_utf8(n)));
     std::vector<lines> files;
@@ -350,7 +351,9 @@ std::string render_compare_page(const std::vector<std::string>& names,
     page_parts parts;
     bool all_identical = true;
     std::string legend;
-    if (files.size() == 3) {
+    const bool any_binary = std::any_of(facts.begin(), facts.end(),
+                                        [](const file_facts& f) { return f.binary; });
+    if (files.size() == 3 && !any_binary) {
         const std::vector<stretch> stretches = align_three(files[0], files[1], files[2]);
         all_identical = stretches.size() <= 1 && (stretches.empty() || stretches[0].common);
         parts.sections += "<section class=\"three\">\n";
@@ -365,6 +368,19 @@ std::string render_compare_page(const std::vector<std::string>& names,
                  "all three differ. The marker column names the file that differs.</p>\n";
     } else {
         for (std::size_t k = 1; k < files.size(); ++k) {
+            if (k < facts.size() && (facts[0].binary || facts[k].binary)) {
+                const std::string id = "change-" + std::to_string(parts.changes + 1);
+                const binary_pair pair =
+                    binary_pair_section(titles[0], facts[0], titles[k], facts[k], id);
+                parts.sections += pair.html;
+                all_identical = all_identical && pair.identical;
+                if (!pair.identical) {
+                    ++parts.changes;
+                    parts.change_list += "<a href=\"#" + id + "\">" +
+                                         std::to_string(parts.changes) + ": binary</a>\n";
+                }
+                continue;
+            }
             const pair_summary s = count(diff_lines(files[0], files[k]));
             all_identical = all_identical && s.identical();
             parts.sections += "<section class=\"pair\">\n<p class=\"pair-summary\">" + titles[0] +

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "tools/zorvexplorer/binary_compare.h"
+
 namespace zorv {
 
 struct pair_summary {
@@ -19,8 +21,10 @@ struct pair_summary {
 pair_summary summarize(const std::string& first, const std::string& other);
 
 /// The page for texts (UTF-8, or bytes shown with U+FFFD for what is not UTF-8), titled
-/// with names (same length as texts, at least two).
+/// with names (same length as texts, at least two). facts, when given, hold one entry per
+/// text; a pair with a binary file is shown by its facts, never as text.
 std::string render_compare_page(const std::vector<std::string>& names,
-                                const std::vector<std::string>& texts);
+                                const std::vector<std::string>& texts,
+                                const std::vector<file_facts>& facts = {});
 
 }  // namespace zorv

@@ -1,13 +1,17 @@
 // zorvexplorer: the graphical client that the relay service starts. Serves compare and
 // merge requests until the service goes away.
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "common/product_runtime.h"
 #include "common/work_dir.h"
 #include "platform/files.h"
+#include "platform/path_style.h"
+#include "platform/process.h"
 #include "tools/desktop/desktop.h"
+#include "tools/zorvexplorer/page_store.h"
 #include "tools/zorvexplorer/pipe_client.h"
 
 namespace {
@@ -34,6 +38,13 @@ void show_page(const std::string& path) {
     }
 }
 
+// Pair threads may still be serving and reading the context and the log path: end the
+// process without running static destructors under them.
+[[noreturn]] void quit(int status) {
+    std::fflush(nullptr);
+    std::_Exit(status);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -46,6 +57,8 @@ int main(int argc, char** argv) {
                      zorv::wrapper_pipe_property.data());
         return 2;
     }
+    // Every compare starts a page opener that is never waited for.
+    platform::reap_children_automatically();
     static zorv::client_context context;
     if (setup_work_dir()) {
         context.work_dir = get_work_dir();
@@ -55,11 +68,17 @@ int main(int argc, char** argv) {
     }
     context.log = log_line;
     context.show_page = show_page;
+    context.pages = zorv::page_limits_from_environment();
+    if (!context.work_dir.empty()) {
+        zorv::prune_pages(platform::join_path(context.work_dir, zorv::compare_folder,
+                                              platform::native_path_style()),
+                          context.pages);
+    }
     log_line("serving " + wrapper);
     if (!zorv::run_client(wrapper, context)) {
         log_line("cannot open the wrapper pipe " + wrapper);
-        return 1;
+        quit(1);
     }
     log_line("the service has gone; quitting");
-    return 0;
+    quit(0);
 }

@@ -1,23 +1,24 @@
 #include "tools/zorvexplorer/request_handler.h"
 
+#include <algorithm>
+#include <exception>
+#include <new>
 #include <optional>
 #include <vector>
 
 #include "platform/path_style.h"
+#include "tools/zorvexplorer/binary_compare.h"
 #include "tools/zorvexplorer/compare_page.h"
 #include "tools/zorvexplorer/file_io.h"
 #include "tools/zorvexplorer/http_frame.h"
 #include "tools/zorvexplorer/merge.h"
+#include "tools/zorvexplorer/page_store.h"
 #include "tools/zorvexplorer/text_codec.h"
 #include "tools/zorvexplorer/xmlrpc.h"
 
 namespace zorv {
 
 namespace {
-
-constexpr std::string_view compare_folder = "compare";
-constexpr std::string_view compare_page_prefix = "compare";
-constexpr std::string_view compare_page_suffix = ".html";
 
 using names = std::vector<std::string>;
 
@@ -72,25 +73,60 @@ std::string check_call(const rpc_call& call, request& out) {
 }
 
 struct contributor_texts {
-    names texts;
+    names texts;  // decoded; empty for a binary file
+    std::vector<file_facts> facts;  // one per contributor when any is binary, else none
+    text_encoding first_encoding = text_encoding::bytes;
     bool first_had_bom = false;
     std::string error;
 };
 
+// The encoding a file is read in: the request's, or when it names none, the file's
+// byte-order mark, if any.
+text_encoding encoding_for(text_encoding requested, std::string_view data) {
+    if (requested != text_encoding::bytes) return requested;
+    return encoding_of_bom(data).value_or(text_encoding::bytes);
+}
+
+// A file with NUL bytes in UTF-16 or UTF-32 is text; in bytes or UTF-8 it is binary.
+bool binary_in(text_encoding encoding, std::string_view data) {
+    return (encoding == text_encoding::bytes || encoding == text_encoding::utf8) &&
+           looks_binary(data);
+}
+
 contributor_texts read_contributors(const request& r) {
     contributor_texts result;
-    for (std::size_t k = 0; k < r.contributors.size(); ++k) {
-        const file_read raw = read_whole_file(r.contributors[k]);
-        if (!raw.error.empty()) {
-            result.error = "cannot read " + raw.error;
+    const std::uint64_t limit = max_input_bytes();
+    names raw;
+    for (const std::string& path : r.contributors) {
+        file_read file = read_input_file(path, limit);
+        if (!file.error.empty()) {
+            result.error = "cannot read " + file.error;
             return result;
         }
-        decoded_text text = decode_text(raw.data, r.encoding);
+        raw.push_back(std::move(file.data));
+    }
+    std::vector<bool> binary;
+    for (std::size_t k = 0; k < raw.size(); ++k) {
+        binary.push_back(binary_in(encoding_for(r.encoding, raw[k]), raw[k]));
+    }
+    const bool any_binary = std::find(binary.begin(), binary.end(), true) != binary.end();
+    for (std::size_t k = 0; k < raw.size(); ++k) {
+        if (any_binary) result.facts.push_back(facts_of(raw[k], binary[k]));
+        if (binary[k]) {
+            result.texts.emplace_back();
+            continue;
+        }
+        const text_encoding encoding = encoding_for(r.encoding, raw[k]);
+        decoded_text text = decode_text(raw[k], encoding);
+        std::string().swap(raw[k]);
         if (!text.ok()) {
             result.error = r.contributors[k] + ": " + text.error;
             return result;
         }
-        if (k == 0) result.first_had_bom = text.had_bom;
+        if (k == 0) {
+            result.first_encoding = encoding;
+            result.first_had_bom = text.had_bom;
+        }
         result.texts.push_back(std::move(text.text));
     }
     return result;
@@ -102,23 +138,32 @@ outcome run_compare(const request& r, const client_context& context) {
     const contributor_texts in = read_contributors(r);
     if (!in.error.empty()) return failed(in.error);
     if (context.work_dir.empty()) return failed("no work directory for the compare page");
-    const std::string page = render_compare_page(r.display_names, in.texts);
+    const std::string page = render_compare_page(r.display_names, in.texts, in.facts);
     std::string error;
     const std::string dir =
         platform::join_path(context.work_dir, compare_folder, platform::native_path_style());
     const std::string path =
         write_unique_file(dir, compare_page_prefix, compare_page_suffix, page, error);
     if (path.empty()) return failed("cannot write the compare page: " + error);
+    prune_pages(dir, context.pages);
     if (context.show_page) context.show_page(path);
     return {boolean_response(true), "true: page " + path};
 }
 
 outcome run_merge(const request& r) {
+    // Relative to the client's folder is no place a user meant.
+    if (!r.output->starts_with('/')) return failed(*r.output + ": not an absolute path");
     const contributor_texts in = read_contributors(r);
     if (!in.error.empty()) return failed(in.error);
+    for (std::size_t k = 0; k < in.facts.size(); ++k) {
+        if (in.facts[k].binary) {
+            return failed(r.contributors[k] + " is a binary file; " + *r.output +
+                          " left untouched");
+        }
+    }
     const merge_result merged = merge_contributors(in.texts, r.display_names);
-    const std::string error =
-        write_file_atomically(*r.output, encode_text(merged.text, r.encoding, in.first_had_bom));
+    const std::string error = write_output_file(
+        *r.output, encode_text(merged.text, in.first_encoding, in.first_had_bom));
     if (!error.empty()) return failed("cannot write the output " + error);
     if (!merged.clean()) {
         return {boolean_response(false), "false: " + std::to_string(merged.conflicts) +
@@ -138,9 +183,7 @@ std::string describe(const request& r) {
     return s;
 }
 
-}  // namespace
-
-std::string serve_message(std::string_view message, const client_context& context) {
+std::string serve_checked_message(std::string_view message, const client_context& context) {
     const auto answer = [&](std::string_view what, const outcome& o) {
         if (context.log) context.log(std::string(what) + ": " + o.summary);
         return http_answer(o.body);
@@ -159,6 +202,28 @@ std::string serve_message(std::string_view message, const client_context& contex
     }
     const outcome o = r.method == compare_method ? run_compare(r, context) : run_merge(r);
     return answer(describe(r), o);
+}
+
+}  // namespace
+
+std::string serve_message(std::string_view message, const client_context& context) {
+    // One request must never end the client: whatever it throws becomes its answer.
+    std::string reason;
+    try {
+        return serve_checked_message(message, context);
+    } catch (const std::bad_alloc&) {
+        reason = "out of memory";
+    } catch (const std::exception& e) {
+        reason = std::string("internal error: ") + e.what();
+    } catch (...) {
+        reason = "internal error";
+    }
+    try {
+        if (context.log) context.log("request: false: " + reason);
+    } catch (...) {
+        // The answer matters more than the log line.
+    }
+    return http_answer(boolean_response(false));
 }
 
 }  // namespace zorv

@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "tools/zorvexplorer/page_store.h"
+
 namespace zorv {
 
 inline constexpr std::string_view compare_method = "RequestHandler.Compare";
@@ -15,12 +17,14 @@ struct client_context {
     std::string work_dir;                               // compare pages go to its "compare" folder
     std::function<void(std::string_view)> log;          // one line to the client's log
     std::function<void(const std::string&)> show_page;  // shows a written compare page
+    page_limits pages;                                  // how many compare pages are kept
 };
 
 /// The answer to one message read from a request pipe: an HTTP head and a methodResponse
 /// holding a boolean (true when the compare page was written, or the merge came out
 /// without conflicts), or a fault for a message that is no call we serve. Never empty.
-/// Logs one line naming the method, the files and the outcome.
+/// Logs one line naming the method, the files and the outcome. Whatever serving throws
+/// (out of memory included) is logged and answered false.
 std::string serve_message(std::string_view message, const client_context& context);
 
 }  // namespace zorv

@@ -1,6 +1,7 @@
 #include "tools/zorvexplorer/text_codec.h"
 
 #include <array>
+#include <utility>
 #include <cstdint>
 
 namespace zorv {
@@ -227,6 +228,28 @@ std::string encode_text(std::string_view text, text_encoding encoding, bool with
         pos += len == 0 ? 1 : len;
     }
     return out;
+}
+
+std::optional<text_encoding> encoding_of_bom(std::string_view data) {
+    using namespace std::string_view_literals;
+    // Longest first: "\xFF\xFE" also begins the UTF-32LE mark.
+    static constexpr std::array<std::pair<std::string_view, text_encoding>, 5> marks = {{
+        {"\xFF\xFE\0\0"sv, text_encoding::utf32le},
+        {"\0\0\xFE\xFF"sv, text_encoding::utf32be},
+        {"\xEF\xBB\xBF"sv, text_encoding::utf8},
+        {"\xFF\xFE"sv, text_encoding::utf16le},
+        {"\xFE\xFF"sv, text_encoding::utf16be},
+    }};
+    for (const auto& [mark, encoding] : marks) {
+        if (data.starts_with(mark)) return encoding;
+    }
+    return std::nullopt;
+}
+
+bool looks_binary(std::string_view data) {
+    const auto bom = encoding_of_bom(data);
+    if (bom && bom != text_encoding::utf8) return false;
+    return data.substr(0, binary_probe_bytes).find('\0') != std::string_view::npos;
 }
 
 std::string sanitize_utf8(std::string_view text) {

@@ -1,0 +1,265 @@
+#include "tools/zorvexplorer/file_io.h"
+
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <functional>
+#include <set>
+
+#include "tests/support/sandbox.h"
+
+namespace zorv {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct stat stat_of(const fs::path& p) {
+    struct stat st{};
+    EXPECT_EQ(::lstat(p.c_str(), &st), 0) << p;
+    return st;
+}
+
+std::set<std::string> names_in(const fs::path& dir) {
+    std::set<std::string> names;
+    for (const auto& e : fs::directory_iterator(dir)) names.insert(e.path().filename().string());
+    return names;
+}
+
+// Each case prepares dir, writes "new text\n" to dir/<target> and checks what it finds.
+struct output_case {
+    const char* what;
+    const char* target;
+    std::function<void(const fs::path&)> prepare;
+    bool written;
+    std::function<void(const fs::path&)> check;
+    bool needs_root = false;
+};
+
+const std::string new_text = "new text\n";
+
+const output_case output_cases[] = {
+    {"a new file", "out.txt", [](const fs::path&) {}, true,
+     [](const fs::path& d) { EXPECT_EQ(test_support::read_file(d / "out.txt"), new_text); }},
+    {"a file keeps its mode", "out.txt",
+     [](const fs::path& d) {
+         test_support::write_file(d / "out.txt", "old\n");
+         ::chmod((d / "out.txt").c_str(), 0640);
+     },
+     true,
+     [](const fs::path& d) { EXPECT_EQ(stat_of(d / "out.txt").st_mode & 07777, 0640u); }},
+    {"setuid and setgid bits are dropped", "out.txt",
+     [](const fs::path& d) {
+         test_support::write_file(d / "out.txt", "old\n");
+         ::chmod((d / "out.txt").c_str(), 06755);
+     },
+     true,
+     [](const fs::path& d) { EXPECT_EQ(stat_of(d / "out.txt").st_mode & 07777, 0755u); }},
+    {"a symbolic link stays and its target is written", "link",
+     [](const fs::path& d) {
+         test_support::write_file(d / "real.txt", "old\n");
+         fs::create_symlink("real.txt", d / "link");
+     },
+     true,
+     [](const fs::path& d) {
+         EXPECT_TRUE(fs::is_symlink(d / "link"));
+         EXPECT_EQ(test_support::read_file(d / "real.txt"), new_text);
+     }},
+    {"a chain of links into another folder", "link",
+     [](const fs::path& d) {
+         fs::create_directory(d / "sub");
+         test_support::write_file(d / "sub" / "real.txt", "old\n");
+         fs::create_symlink("sub/middle", d / "link");
+         fs::create_symlink(d / "sub" / "real.txt", d / "sub" / "middle");
+     },
+     true,
+     [](const fs::path& d) {
+         EXPECT_TRUE(fs::is_symlink(d / "sub" / "middle"));
+         EXPECT_EQ(test_support::read_file(d / "sub" / "real.txt"), new_text);
+         EXPECT_EQ(names_in(d / "sub"), (std::set<std::string>{"middle", "real.txt"}));
+     }},
+    {"a dangling link gets its target", "link",
+     [](const fs::path& d) { fs::create_symlink("made.txt", d / "link"); }, true,
+     [](const fs::path& d) { EXPECT_EQ(test_support::read_file(d / "made.txt"), new_text); }},
+    {"a hard link is kept", "out.txt",
+     [](const fs::path& d) {
+         test_support::write_file(d / "out.txt", "old text that is longer\n");
+         fs::create_hard_link(d / "out.txt", d / "other-name");
+     },
+     true,
+     [](const fs::path& d) {
+         EXPECT_EQ(test_support::read_file(d / "other-name"), new_text);
+         EXPECT_EQ(stat_of(d / "out.txt").st_ino, stat_of(d / "other-name").st_ino);
+         EXPECT_EQ(stat_of(d / "out.txt").st_nlink, 2u);
+     }},
+    {"another owner and group are kept", "out.txt",
+     [](const fs::path& d) {
+         test_support::write_file(d / "out.txt", "old\n");
+         ASSERT_EQ(::chown((d / "out.txt").c_str(), 4321, 4322), 0);
+         ::chmod((d / "out.txt").c_str(), 06664);
+     },
+     true,
+     [](const fs::path& d) {
+         const struct stat st = stat_of(d / "out.txt");
+         EXPECT_EQ(st.st_uid, 4321u);
+         EXPECT_EQ(st.st_gid, 4322u);
+         EXPECT_EQ(st.st_mode & 07777, 0664u);
+     },
+     true},
+    {"a character device is refused", "null-copy",
+     [](const fs::path& d) {
+         ASSERT_EQ(::mknod((d / "null-copy").c_str(), S_IFCHR | 0666, makedev(1, 3)), 0);
+     },
+     false,
+     [](const fs::path& d) {
+         const struct stat st = stat_of(d / "null-copy");
+         EXPECT_TRUE(S_ISCHR(st.st_mode));
+         EXPECT_EQ(st.st_rdev, makedev(1, 3));
+     },
+     true},
+    {"a FIFO is refused without blocking", "fifo",
+     [](const fs::path& d) { ASSERT_EQ(::mkfifo((d / "fifo").c_str(), 0600), 0); }, false,
+     [](const fs::path& d) { EXPECT_TRUE(S_ISFIFO(stat_of(d / "fifo").st_mode)); }},
+    {"a link to a FIFO is refused", "link",
+     [](const fs::path& d) {
+         ASSERT_EQ(::mkfifo((d / "fifo").c_str(), 0600), 0);
+         fs::create_symlink("fifo", d / "link");
+     },
+     false, [](const fs::path& d) { EXPECT_TRUE(S_ISFIFO(stat_of(d / "fifo").st_mode)); }},
+    {"a socket is refused", "sock",
+     [](const fs::path& d) {
+         const int s = ::socket(AF_UNIX, SOCK_STREAM, 0);
+         sockaddr_un addr{};
+         addr.sun_family = AF_UNIX;
+         const std::string p = (d / "sock").string();
+         ASSERT_LT(p.size(), sizeof addr.sun_path);
+         p.copy(addr.sun_path, p.size());
+         ASSERT_EQ(::bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+         ::close(s);
+     },
+     false, [](const fs::path& d) { EXPECT_TRUE(S_ISSOCK(stat_of(d / "sock").st_mode)); }},
+    {"a directory is refused", "dir", [](const fs::path& d) { fs::create_directory(d / "dir"); },
+     false, [](const fs::path& d) { EXPECT_TRUE(fs::is_empty(d / "dir")); }},
+};
+
+TEST(write_output_file, writes_what_an_editor_would_and_refuses_what_is_no_regular_file) {
+    for (const output_case& c : output_cases) {
+        SCOPED_TRACE(c.what);
+        if (c.needs_root && ::geteuid() != 0) {
+            std::printf("skipped \"%s\": needs root\n", c.what);
+            continue;
+        }
+        test_support::sandbox box;
+        const fs::path dir = box.work_dir();
+        c.prepare(dir);
+        if (testing::Test::HasFatalFailure()) return;
+        const std::set<std::string> before = names_in(dir);
+        const std::string error = write_output_file((dir / c.target).string(), new_text);
+        EXPECT_EQ(error.empty(), c.written) << error;
+        if (!c.written) {
+            EXPECT_NE(error.find("not a regular file"), std::string::npos) << error;
+        }
+        c.check(dir);
+        // No temporary file stays behind; only a new target appears.
+        std::set<std::string> after = names_in(dir);
+        for (const char* made : {"out.txt", "made.txt"}) {
+            if (!before.count(made)) after.erase(made);
+        }
+        EXPECT_EQ(after, before);
+    }
+}
+
+TEST(write_output_file, refuses_a_relative_path) {
+    test_support::sandbox box;
+    const std::string error = write_output_file("out.txt", new_text);
+    EXPECT_NE(error.find("out.txt: not an absolute path"), std::string::npos) << error;
+    EXPECT_FALSE(fs::exists("out.txt"));
+}
+
+TEST(write_output_file, removes_the_stale_temporary_files_of_that_output_only) {
+    test_support::sandbox box;
+    const fs::path dir = box.work_dir();
+    const auto make = [&](const char* name, bool old) {
+        test_support::write_file(dir / name, "x");
+        if (old) {
+            const auto t = fs::file_time_type::clock::now() - std::chrono::hours(1);
+            fs::last_write_time(dir / name, t);
+        }
+    };
+    make(".out.txt.1733000000000-41-0.tmp", true);   // left by a killed client: removed
+    make(".out.txt.1733000000000-41-1.tmp", false);  // newer than this process: kept
+    make(".other.txt.1733000000000-41-0.tmp", true);  // another output's: kept
+    make(".out.txt.backup.tmp", true);               // not our pattern: kept
+    make("out.txt.1-2-3.tmp", true);                 // not hidden: not ours
+    ASSERT_EQ(write_output_file((dir / "out.txt").string(), new_text), "");
+    EXPECT_EQ(names_in(dir), (std::set<std::string>{
+                                 ".out.txt.1733000000000-41-1.tmp",
+                                 ".other.txt.1733000000000-41-0.tmp",
+                                 ".out.txt.backup.tmp",
+                                 "out.txt.1-2-3.tmp",
+                                 "out.txt",
+                             }));
+}
+
+TEST(read_input_file, reads_regular_files_and_refuses_the_rest_without_reading) {
+    test_support::sandbox box;
+    const fs::path dir = box.work_dir();
+    test_support::write_file(dir / "small", "0123456789");
+    ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+    // Sparse: three gigabytes that take no room on disk.
+    test_support::write_file(dir / "huge", "");
+    fs::resize_file(dir / "huge", 3ull << 30);
+    fs::create_symlink("small", dir / "link");
+    struct row {
+        std::string path;
+        std::uint64_t limit;
+        const char* data;   // expected when read
+        const char* error;  // expected part of the error otherwise
+    };
+    const row rows[] = {
+        {(dir / "small").string(), 10, "0123456789", nullptr},
+        {(dir / "link").string(), 10, "0123456789", nullptr},
+        {(dir / "small").string(), 9, nullptr, "small: larger than the limit of 9 bytes"},
+        {(dir / "huge").string(), default_max_input_bytes, nullptr,
+         "huge: larger than the limit of 268435456 bytes (VARNEX_CLIENT_MAX_INPUT_BYTES)"},
+        {"/dev/zero", default_max_input_bytes, nullptr, "/dev/zero: not a regular file"},
+        {(dir / "fifo").string(), 10, nullptr, "fifo: not a regular file"},
+        {dir.string(), 10, nullptr, "files: not a regular file"},
+        {(dir / "missing").string(), 10, nullptr, "missing: No such file or directory"},
+    };
+    for (const row& r : rows) {
+        SCOPED_TRACE(r.path);
+        const file_read got = read_input_file(r.path, r.limit);
+        if (r.data != nullptr) {
+            EXPECT_EQ(got.error, "");
+            EXPECT_EQ(got.data, r.data);
+        } else {
+            EXPECT_NE(got.error.find(r.error), std::string::npos) << got.error;
+            EXPECT_EQ(got.data, "");
+        }
+    }
+}
+
+TEST(max_input_bytes, takes_a_positive_number_from_the_environment) {
+    const struct {
+        const char* value;  // null: unset
+        std::uint64_t limit;
+    } rows[] = {
+        {nullptr, 268435456}, {"1000", 1000}, {"0", 268435456}, {"12k", 268435456}, {"", 268435456},
+    };
+    for (const auto& r : rows) {
+        if (r.value == nullptr) {
+            ::unsetenv("VARNEX_CLIENT_MAX_INPUT_BYTES");
+        } else {
+            ::setenv("VARNEX_CLIENT_MAX_INPUT_BYTES", r.value, 1);
+        }
+        EXPECT_EQ(max_input_bytes(), r.limit) << (r.value ? r.value : "unset");
+    }
+    ::unsetenv("VARNEX_CLIENT_MAX_INPUT_BYTES");
+}
+
+}  // namespace
+}  // namespace zorv
