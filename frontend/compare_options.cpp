@@ -4,6 +4,7 @@
 
 #include "common/product_runtime.h"
 #include "frontend/msg_catalogue.h"
+#include "frontend/request.h"
 #include "platform/process.h"
 
 namespace {
@@ -180,6 +181,13 @@ bool CompareOptions::validate(const validation_env& env) {
         if (display_names[i].empty()) display_names[i] = contributors[i];
         platform::resolve_path(contributors[i], env.cwd, env.style, env.get_drive);
     }
+    // Every name travels in the request, which cannot hold every byte.
+    for (const auto* names : {&contributors, &display_names}) {
+        for (const auto& name : *names) {
+            if (!xml_can_carry(name)) return false;
+        }
+    }
+    if (!xml_can_carry(output_name)) return false;
     for (const auto& name : contributors) {
         if (name.empty() || !env.can_open_for_reading || !env.can_open_for_reading(name)) {
             return false;

@@ -53,11 +53,30 @@ std::string xml_escape(std::string_view text) {
             case '>':
                 out += "&gt;";
                 break;
+            // A parser turns these into a line feed or a blank unless they come as
+            // references, and a name must arrive as typed.
+            case '\r':
+                out += "&#13;";
+                break;
+            case '\n':
+                out += "&#10;";
+                break;
+            case '\t':
+                out += "&#9;";
+                break;
             default:
                 out += c;
         }
     }
     return out;
+}
+
+bool xml_can_carry(std::string_view text) {
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 && c != '\r' && c != '\n' && c != '\t') return false;
+    }
+    return true;
 }
 
 std::string build_request(const CompareOptions& options) {

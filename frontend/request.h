@@ -6,8 +6,13 @@
 
 struct CompareOptions;
 
-/// "&", "<" and ">" as XML entities; every other byte unchanged.
+/// "&", "<" and ">" as XML entities, carriage return, line feed and tab as character
+/// references; every other byte unchanged.
 std::string xml_escape(std::string_view text);
+
+/// False when text holds a control character that XML 1.0 cannot carry at all (any below
+/// 0x20 but tab, line feed and carriage return).
+bool xml_can_carry(std::string_view text);
 
 /// The method call text for a validated record.
 std::string build_request(const CompareOptions& options);

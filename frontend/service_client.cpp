@@ -9,6 +9,7 @@
 #include "common/product_dir.h"
 #include "common/product_runtime.h"
 #include "common/work_dir.h"
+#include "platform/command_line.h"
 #include "platform/pipe.h"
 #include "platform/process.h"
 
@@ -73,13 +74,14 @@ std::string client_folder_path(std::string_view product_dir, platform::path_styl
     return platform::join_path(product_dir, client_folder, style);
 }
 
+std::vector<std::string> service_argv(std::string_view product_dir, platform::path_style style) {
+    return {service_start_path(product_dir, style), client_folder_path(product_dir, style)};
+}
+
 std::string service_command_line(std::string_view product_dir, platform::path_style style) {
-    std::string line = "\"";
-    line += service_start_path(product_dir, style);
-    line += "\" \"";
-    line += client_folder_path(product_dir, style);
-    line += '"';
-    return line;
+    // The folder is quoted by the rules the service's argv is split by, so that a quote or
+    // a trailing backslash in it arrives as it stands.
+    return platform::join_command_line_quoted(service_argv(product_dir, style));
 }
 
 bool same_executable(std::string_view a, std::string_view b, platform::path_style style) {
@@ -118,10 +120,10 @@ std::string get_service_path() {
 }
 
 int start_service() {
-    const std::string line =
-        service_command_line(installed_product_dir(), platform::native_path_style());
-    // Nobody waits for the service: it outlives this run.
-    const platform::process service = platform::start_hidden_detached(line);
+    // Nobody waits for the service: it outlives this run. Started from its argv, so that a
+    // product folder holding a quote still names the program.
+    const platform::process service = platform::start_hidden_detached(
+        service_argv(installed_product_dir(), platform::native_path_style()));
     return service.valid() ? 0 : -1;
 }
 

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/path_style.h"
 
@@ -43,7 +44,10 @@ std::string service_executable_path(std::string_view product_dir, platform::path
 /// product + "\ZorvHome".
 std::string client_folder_path(std::string_view product_dir, platform::path_style style);
 
-/// "<start path>" "<client folder>".
+/// The start path and the client folder: the service's argv.
+std::vector<std::string> service_argv(std::string_view product_dir, platform::path_style style);
+
+/// "<start path>" "<client folder>", the folder escaped by the command-line rules.
 std::string service_command_line(std::string_view product_dir, platform::path_style style);
 
 /// Whether the running executable a is the program b: case-insensitive on windows; on

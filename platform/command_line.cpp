@@ -62,10 +62,9 @@ std::vector<std::string> split_command_line(std::string_view line) {
     return argv;
 }
 
-std::string quote_argument(std::string_view arg) {
-    if (!arg.empty() && arg.find_first_of(" \t\n\v\"") == std::string_view::npos) {
-        return std::string(arg);
-    }
+namespace {
+
+std::string quote_always(std::string_view arg) {
     std::string quoted = "\"";
     std::size_t backslashes = 0;
     for (const char c : arg) {
@@ -88,7 +87,18 @@ std::string quote_argument(std::string_view arg) {
     return quoted;
 }
 
-std::string join_command_line(const std::vector<std::string>& argv) {
+}  // namespace
+
+std::string quote_argument(std::string_view arg) {
+    if (!arg.empty() && arg.find_first_of(" \t\n\v\"") == std::string_view::npos) {
+        return std::string(arg);
+    }
+    return quote_always(arg);
+}
+
+namespace {
+
+std::string join(const std::vector<std::string>& argv, std::string (*quote)(std::string_view)) {
     std::string line;
     for (std::size_t k = 0; k < argv.size(); ++k) {
         if (k == 0) {
@@ -97,10 +107,20 @@ std::string join_command_line(const std::vector<std::string>& argv) {
             line += '"';
         } else {
             line += ' ';
-            line += quote_argument(argv[k]);
+            line += quote(argv[k]);
         }
     }
     return line;
+}
+
+}  // namespace
+
+std::string join_command_line(const std::vector<std::string>& argv) {
+    return join(argv, quote_argument);
+}
+
+std::string join_command_line_quoted(const std::vector<std::string>& argv) {
+    return join(argv, quote_always);
 }
 
 }  // namespace platform

@@ -22,4 +22,8 @@ std::string quote_argument(std::string_view arg);
 /// holds no double quote.
 std::string join_command_line(const std::vector<std::string>& argv);
 
+/// As join_command_line, but every further argument stands in double quotes, escaped as
+/// quote_argument escapes it: "C:\Prod\bin\p.exe" "C:\Pro\"d\x".
+std::string join_command_line_quoted(const std::vector<std::string>& argv);
+
 }  // namespace platform

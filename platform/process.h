@@ -39,6 +39,10 @@ class process {
 /// its own with its standard streams on /dev/null. Environment and directory inherited.
 [[nodiscard]] process start_hidden_detached(std::string_view command_line);
 
+/// As above for a program and its arguments (argv[0] the program's path): on POSIX spawned
+/// as given, so any byte of a path arrives; on Windows joined by join_command_line_quoted.
+[[nodiscard]] process start_hidden_detached(const std::vector<std::string>& argv);
+
 /// Starts a program from a Windows-style command line with no flags, the current
 /// directory and environment inherited (CreateProcessA with defaults).
 [[nodiscard]] process start_process(std::string_view command_line);

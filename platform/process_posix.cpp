@@ -180,7 +180,10 @@ std::optional<int> process::wait_for_exit(std::chrono::milliseconds timeout) con
 }
 
 process start_hidden_detached(std::string_view command_line) {
-    const auto argv = split_command_line(command_line);
+    return start_hidden_detached(split_command_line(command_line));
+}
+
+process start_hidden_detached(const std::vector<std::string>& argv) {
     spawn_setup setup;
     if (!setup.ok) return {};
     for (int fd : {0, 1, 2}) {

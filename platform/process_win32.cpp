@@ -85,6 +85,10 @@ process start_hidden_detached(std::string_view command_line) {
     return process_access::make(info);
 }
 
+process start_hidden_detached(const std::vector<std::string>& argv) {
+    return start_hidden_detached(join_command_line_quoted(argv));
+}
+
 process start_process(std::string_view command_line) {
     std::vector<char> line = writable_copy(command_line);
     STARTUPINFOA startup{};

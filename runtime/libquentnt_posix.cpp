@@ -1,9 +1,13 @@
 // The product runtime's file, time and security calls on POSIX.
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <ctime>
+#include <string_view>
 
 #include "common/product_runtime.h"
 
@@ -16,6 +20,26 @@ owner_only_marker owner_only{0};
 }  // namespace
 
 extern "C" unix_nt_file* unix_nt_fopen(const char* name, const char* mode) {
+    const std::string_view how = mode != nullptr ? mode : "";
+    if (how == "r" || how == "rb") {
+        // Opened without blocking, as a FIFO would wait for a writer for ever; only a
+        // regular file is a file to read here.
+        const int fd = open(name, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) return nullptr;
+        struct stat st {};
+        if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+            const bool folder = S_ISDIR(st.st_mode);
+            close(fd);
+            errno = folder ? EISDIR : EINVAL;
+            return nullptr;
+        }
+        const int flags = fcntl(fd, F_GETFL);
+        std::FILE* file = flags >= 0 && fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0
+                              ? fdopen(fd, mode)
+                              : nullptr;
+        if (file == nullptr) close(fd);
+        return file;
+    }
     std::FILE* file = std::fopen(name, mode);
     // A directory opens for reading here but not on Windows; it is never a file to compare.
     struct stat st;

@@ -172,7 +172,13 @@ TEST(trelmerge, prints_the_validation_message_and_then_the_usage) {
         {{"a.txt", "b.txt", "-out"}, usage},
         {{"a.txt", "missing.txt"}, usage},
         {{"", "a.txt", "b.txt"}, usage},
+        // Only regular files are contributors; a FIFO must not block the check.
+        {{"a.txt", "fifo"}, usage},
+        {{"a.txt", "folder"}, usage},
+        {{"-out", "m\x01.txt", "a.txt", "b.txt"}, usage},
     };
+    ASSERT_EQ(mkfifo((product.box.work_dir() / "fifo").c_str(), 0600), 0);
+    fs::create_directory(product.box.work_dir() / "folder");
     for (const auto& [args, err] : cases) {
         const run_result result = product.run(args);
         EXPECT_EQ(result.exit_code, exit_failure) << testing::PrintToString(args);
@@ -263,4 +269,26 @@ TEST(trelmerge, fails_at_once_naming_a_pipe_directory_that_is_not_private) {
             EXPECT_TRUE(fs::is_empty(elsewhere)) << r.what;
         }
     }
+}
+
+TEST(trelmerge, starts_the_service_from_a_product_folder_whose_name_holds_a_quote) {
+    test_support::sandbox box;
+    const fs::path product = box.root() / "pro\"duct \\\"";
+    fs::create_directories(product / "bin");
+    for (const char* program : {"trelmerge", "record_argv"}) {
+        fs::copy_file(test_support::built_program(program),
+                      product / "bin" / (program == std::string("trelmerge") ? "trelmerge"
+                                                                             : "zorv_service"));
+    }
+    test_support::run_options options;
+    options.env[test_helpers::record_argv_file_env] = (box.root() / "argv").string();
+    options.env["VARNEX_CONNECT_PAUSE_MS"] = "1";
+    options.deadline = std::chrono::seconds(30);
+    (void)test_support::run_program({(product / "bin/trelmerge").string(), "a", "b"}, options);
+
+    const auto service = test_helpers::read_recorded_run((box.root() / "argv").string());
+    ASSERT_TRUE(service);
+    const std::string dir = fs::canonical(product).string();
+    EXPECT_EQ(service->argv, (std::vector<std::string>{dir + "/bin/zorv_service",
+                                                        dir + "/ZorvHome"}));
 }

@@ -111,6 +111,11 @@ TEST(validate, stops_at_the_first_failing_rule_with_its_message) {
         // A contributor that does not open: message 0 alone, before rules 6 and 7.
         {{"-encoding", "bad", "a", "missing"}, {}, false},
         {{"-out", "m", "-blank_ignore", "-favor_contrib", "9", "a", "missing"}, {}, false},
+        // Names the request could not carry: message 0 alone.
+        {{"a", "b\x01"}, {}, false},
+        {{"-out", "m\x1b", "a", "b"}, {}, false},
+        {with({"-fname", "x\x7f\x1f"}), {}, false},
+        {{"a", "b\r\n\t"}, {}, true},
         // The favor is judged before the encoding.
         {{"-out", "m", "-blank_ignore", "-favor_contrib", "9", "-encoding", "bad", "a", "b"},
          {msg_invalid_favor_contrib},

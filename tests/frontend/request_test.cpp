@@ -62,6 +62,30 @@ TEST(build_request, writes_markup_characters_of_names_as_entities) {
     EXPECT_EQ(xml_escape("\xe4&\xff"), "\xe4&amp;\xff");
 }
 
+TEST(build_request, writes_line_ends_and_tabs_of_names_as_character_references) {
+    struct row {
+        const char* name;
+        const char* written;
+    };
+    const row rows[] = {
+        {"m\r1.txt", "m&#13;1.txt"},
+        {"m\n1.txt", "m&#10;1.txt"},
+        {"m\t1.txt", "m&#9;1.txt"},
+        {"\r\n&\t", "&#13;&#10;&amp;&#9;"},
+        {"m 1.txt", "m 1.txt"},
+    };
+    for (const row& r : rows) {
+        world w;
+        const std::string request = request_for(w, {"-out", r.name, "-fname", r.name, "a", "b"});
+        EXPECT_NE(request.find(std::string("<string>/home/u/") + r.written + "</string>"),
+                  std::string::npos)
+            << request;
+        EXPECT_NE(request.find(std::string("<string>") + r.written + "</string>"),
+                  std::string::npos)
+            << request;
+    }
+}
+
 TEST(reply_succeeded, reads_the_first_boolean_within_twenty_characters) {
     const std::string http =
         "HTTP/1.1 200 OK\r\nContent-Type: text/xml\r\nContent-Length: 99\r\n\r\n";

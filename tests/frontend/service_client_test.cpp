@@ -34,6 +34,25 @@ TEST(service_command_line, quotes_the_windows_start_path_as_given) {
               R"("C:\Prod\\bin\zorv_service.exe" "C:\Prod\ZorvHome")");
 }
 
+TEST(service_command_line, escapes_the_client_folder_so_that_the_service_gets_it_whole) {
+    struct row {
+        const char* product;
+        path_style style;
+        const char* line;
+    };
+    const row rows[] = {
+        {R"(C:\Pro"d)", path_style::windows,
+         R"("C:\Pro"d\\bin\zorv_service.exe" "C:\Pro\"d\ZorvHome")"},
+        {R"(/opt/a "b" \c)", path_style::posix,
+         R"("/opt/a "b" \c/bin/zorv_service" "/opt/a \"b\" \c/ZorvHome")"},
+        {R"(/opt/q\")", path_style::posix,
+         R"("/opt/q\"/bin/zorv_service" "/opt/q\\\"/ZorvHome")"},
+    };
+    for (const row& r : rows) {
+        EXPECT_EQ(service_command_line(r.product, r.style), r.line) << r.product;
+    }
+}
+
 TEST(same_executable, ignores_case_only_on_windows_and_an_updated_file_only_on_posix) {
     struct row {
         const char* a;
