@@ -27,7 +27,21 @@ struct pipe_server_options {
     /// From nt_owner_security_attributes; null for the default. On POSIX every pipe is
     /// owner-only anyway.
     void* security_attributes = nullptr;
+    /// POSIX: false keeps a single-instance pipe out of the file system (a Linux abstract
+    /// socket), for names that only its own client learns; no file is created or removed.
+    /// Ignored on Windows and for pipes of several instances.
+    bool in_file_system = true;
 };
+
+/// Why create_server gave an invalid pipe.
+enum class create_error {
+    none,
+    all_instances_busy,  // the name's instances are all in use (ERROR_PIPE_BUSY)
+    failed,              // any other failure: bad name, name held by another server, ...
+};
+
+/// A wait without a time-out.
+inline constexpr std::uint32_t no_timeout = 0xFFFFFFFF;
 
 /// Access that a client asks for when it opens a pipe by name.
 enum class pipe_open { read, write, read_write };
@@ -46,6 +60,7 @@ struct io_result {
 enum class connect_status {
     connected,      // a client is connected (also when it was before the wait)
     process_ended,  // the watched process ended before a client connected
+    timed_out,      // no client connected within the time-out
     failed,
 };
 
@@ -60,9 +75,11 @@ class pipe {
     pipe(const pipe&) = delete;
     pipe& operator=(const pipe&) = delete;
 
-    /// Creates a server instance of name (CreateNamedPipeA). Invalid on failure.
+    /// Creates a server instance of name (CreateNamedPipeA). Invalid on failure, with the
+    /// reason in *error when error is given.
     [[nodiscard]] static pipe create_server(std::string_view name,
-                                            const pipe_server_options& options);
+                                            const pipe_server_options& options,
+                                            create_error* error = nullptr);
 
     /// Opens an existing pipe by name (CreateFileA, OPEN_EXISTING, no sharing). The
     /// handle reads in byte mode until set_message_read_mode(). Invalid on failure.
@@ -71,10 +88,12 @@ class pipe {
     [[nodiscard]] bool valid() const;
 
     /// Server: blocks until a client connects (ConnectNamedPipe). When watch is given,
-    /// gives up with process_ended once that process has ended. connected at once when
-    /// this instance already has its client. POSIX: a client of another user is dropped
-    /// and the wait goes on; a single-instance pipe stops listening after its client.
-    [[nodiscard]] connect_status wait_for_client(const process* watch = nullptr);
+    /// gives up with process_ended once that process has ended; gives up with timed_out
+    /// after timeout_ms. connected at once when this instance already has its client.
+    /// POSIX: a client of another user is dropped and the wait goes on; a single-instance
+    /// pipe stops listening after its client.
+    [[nodiscard]] connect_status wait_for_client(const process* watch = nullptr,
+                                                 std::uint32_t timeout_ms = no_timeout);
 
     /// Client: switch this handle to message read mode.
     bool set_message_read_mode();
@@ -83,6 +102,11 @@ class pipe {
     /// more_data when the message goes on; an empty message gives ok and 0. Byte mode:
     /// always ok, and empty messages give nothing. failed at the end of the connection.
     [[nodiscard]] io_result read(void* buffer, std::size_t size);
+
+    /// Bytes of the current message not read yet, after a read that gave more_data
+    /// (PeekNamedPipe); 0 when no message is partly read. Lets a reader size its buffer
+    /// once instead of growing it.
+    [[nodiscard]] std::size_t message_bytes_left();
 
     /// Writes data as one message. False when it could not be written whole.
     bool write(std::string_view data);
@@ -104,9 +128,20 @@ class pipe {
     impl* impl_ = nullptr;
 };
 
-/// Waits until an instance of name is available (WaitNamedPipeA). On POSIX it fails at
-/// once when no live server holds the name, and never makes a connection.
+/// Waits until an instance of name is available (WaitNamedPipeA). POSIX: true as soon as a
+/// live server listens on the name with room for a client, false once timeout_ms has
+/// passed; it never makes a connection.
 [[nodiscard]] bool wait_named_pipe(std::string_view name, std::uint32_t timeout_ms);
+
+/// POSIX: removes the socket files of the pipes this process serves, so that nobody takes
+/// them for live once it has ended; call it right before the process ends. Nothing on
+/// Windows, where pipes end with their handles.
+void remove_pipe_files();
+
+/// A pipe token that another user cannot guess, from the system's random source, in the
+/// range of the classic token; nothing where the platform keeps the classic token (Windows,
+/// whose pipes are guarded by their security descriptor).
+[[nodiscard]] bool unguessable_pipe_token(std::uint32_t& token);
 
 /// POSIX: the directory that holds the pipes' sockets ($VARNEX_PIPE_DIR, else
 /// $XDG_RUNTIME_DIR/varnex-pipes, else /tmp/varnex-pipes-<euid>). Empty on Windows.

@@ -1,29 +1,36 @@
 // Named pipes on POSIX: a pipe is a Unix-domain stream socket in a private per-user
-// directory, and every message travels as a 4-byte big-endian length and its bytes. The
-// wire format and the directory rules are in docs/pipe-protocol.md.
+// directory (or, for a pipe whose name only its client learns, in the abstract namespace),
+// and every message travels as a 4-byte big-endian length and its bytes. The wire format
+// and the directory rules are in docs/pipe-protocol.md.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
+#include <sys/random.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <limits>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "platform/pipe.h"
 #include "platform/process.h"
+#include "platform/socket_table.h"
 
 static_assert(sizeof(sockaddr_un::sun_path) > platform::max_pipe_socket_path,
               "a pipe socket path must fit a socket address with its NUL");
@@ -32,11 +39,14 @@ namespace platform {
 
 namespace {
 
+using steady = std::chrono::steady_clock;
+
 /// How often wait_for_client looks at a watched process.
 constexpr int watch_poll_ms = 50;
 
-/// Flags of a listening socket in /proc/net/unix (__SO_ACCEPTCON).
-constexpr unsigned long listening_flag = 0x10000;
+/// How often wait_named_pipe looks for a listener that is not there yet. A service creates
+/// its pipe within milliseconds of its start, so a short poll costs the first run little.
+constexpr auto wait_poll = std::chrono::milliseconds(1);
 
 class unique_fd {
   public:
@@ -99,39 +109,6 @@ class directory_lock {
     int fd_;
 };
 
-enum class liveness { listening, not_listening, unknown };
-
-/// Whether some process has a listening socket bound at path, read from the kernel's table
-/// so that nobody sees a connection. A socket whose file was unlinked may still be listed,
-/// so the caller also checks that the file is there.
-liveness listener_at(const std::string& path) {
-    std::ifstream table("/proc/net/unix");
-    if (!table) return liveness::unknown;
-    std::string line;
-    std::getline(table, line);  // heading
-    while (std::getline(table, line)) {
-        // "Num: RefCount Protocol Flags Type St Inode Path"; the path may hold blanks.
-        std::size_t pos = 0;
-        std::string fields[7];
-        bool complete = true;
-        for (auto& field : fields) {
-            pos = line.find_first_not_of(' ', pos);
-            if (pos == std::string::npos) {
-                complete = false;
-                break;
-            }
-            std::size_t end = line.find(' ', pos);
-            field = line.substr(pos, end == std::string::npos ? std::string::npos : end - pos);
-            pos = end;
-        }
-        if (!complete || pos == std::string::npos) continue;
-        if (line.compare(pos + 1, std::string::npos, path) != 0) continue;
-        unsigned long flags = std::strtoul(fields[3].c_str(), nullptr, 16);
-        if (flags & listening_flag) return liveness::listening;
-    }
-    return liveness::not_listening;
-}
-
 bool is_socket_file(const std::string& path, struct stat* out = nullptr) {
     struct stat st {};
     if (::lstat(path.c_str(), &st) != 0 || !S_ISSOCK(st.st_mode)) return false;
@@ -139,40 +116,41 @@ bool is_socket_file(const std::string& path, struct stat* out = nullptr) {
     return true;
 }
 
-bool fill_address(const std::string& path, sockaddr_un& addr) {
-    if (path.empty() || path.size() >= sizeof(addr.sun_path)) return false;
+/// A socket address for path: the file, or the same bytes in the abstract namespace.
+socklen_t fill_address(const std::string& path, bool in_file_system, sockaddr_un& addr) {
+    if (path.empty() || path.size() >= sizeof(addr.sun_path)) return 0;
     std::memset(&addr, 0, sizeof addr);
     addr.sun_family = AF_UNIX;
-    std::memcpy(addr.sun_path, path.data(), path.size());
-    return true;
+    const std::size_t skip = in_file_system ? 0 : 1;  // an abstract name starts with NUL
+    std::memcpy(addr.sun_path + skip, path.data(), path.size());
+    return in_file_system ? static_cast<socklen_t>(sizeof addr)
+                          : static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + path.size());
 }
 
-/// Connects to path without blocking on a full backlog (a busy pipe fails at once).
-unique_fd connect_to(const std::string& path) {
+/// Connects to path without blocking on a full queue (a busy pipe fails at once). errno
+/// tells why it failed.
+unique_fd connect_to(const std::string& path, bool in_file_system) {
     sockaddr_un addr;
-    if (!fill_address(path, addr)) return {};
+    const socklen_t length = fill_address(path, in_file_system, addr);
+    if (length == 0) return {};
     unique_fd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
     if (!fd.valid()) return {};
-    if (::connect(fd.get(), reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) return {};
-    int flags = ::fcntl(fd.get(), F_GETFL);
-    if (flags < 0 || ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) return {};
+    if (::connect(fd.get(), reinterpret_cast<const sockaddr*>(&addr), length) != 0) return {};
+    // The socket was made with these flags and no others.
+    if (::fcntl(fd.get(), F_SETFL, O_RDWR) != 0) return {};
     return fd;
 }
 
-/// A live server at path, judged without a connection where the kernel table allows.
-bool server_is_live(const std::string& path) {
-    if (!is_socket_file(path)) return false;
-    switch (listener_at(path)) {
-        case liveness::listening:
-            return true;
-        case liveness::not_listening:
-            return false;
-        case liveness::unknown:
-            break;
-    }
+/// A live server at path, judged by the kernel's socket table where it can be asked.
+listener_state server_state(const std::string& path) {
+    struct stat st {};
+    if (!is_socket_file(path, &st)) return listener_state::not_listening;
+    const listener_state state = socket_listener_state(st);
+    if (state != listener_state::unknown) return state;
     // Without the table the only test left is a connection; the server drops it as a
     // client that went away.
-    return connect_to(path).valid();
+    return connect_to(path, true).valid() ? listener_state::listening
+                                          : listener_state::not_listening;
 }
 
 bool peer_is_same_user(int fd) {
@@ -197,19 +175,127 @@ bool read_exact(int fd, void* buffer, std::size_t size) {
     return true;
 }
 
-/// The listening socket shared by every server instance of one name in this process.
-struct listener {
+/// A socket file this process bound and has not removed yet.
+struct bound_file {
     std::string path;
+    dev_t dev;
+    ino_t ino;
+};
+
+/// Every socket file of this process, for remove_pipe_files. Touched only when a pipe in
+/// the file system starts or stops listening, which the service does a few times a run.
+struct bound_files {
+    std::mutex mutex;
+    std::vector<bound_file> files;
+};
+
+bound_files& our_files() {
+    // Never destroyed: remove_pipe_files may run while other threads still close pipes.
+    static auto* files = new bound_files;
+    return *files;
+}
+
+void forget_file(const std::string& path) {
+    bound_files& all = our_files();
+    std::lock_guard guard(all.mutex);
+    std::erase_if(all.files, [&](const bound_file& f) { return f.path == path; });
+}
+
+/// Removes path unless another server has put its own socket there since.
+void unlink_if_ours(const std::string& path, dev_t dev, ino_t ino) {
+    struct stat st {};
+    if (is_socket_file(path, &st) && st.st_dev == dev && st.st_ino == ino) ::unlink(path.c_str());
+}
+
+/// A listening socket: one server instance's own, or shared by every instance of a
+/// multi-instance name in this process.
+struct listener {
+    std::string path;  // the socket path; for an abstract socket its name without the NUL
     std::string dir;
+    bool in_file_system = true;
     int fd = -1;
     dev_t dev = 0;
     ino_t ino = 0;
-    int instances = 0;
+    int instances = 0;  // shared listeners only
     int max_instances = 1;
 };
 
-/// Listeners by socket path. Relay threads close instances while the main thread creates
-/// them, so every change happens under the mutex.
+/// Closes l's socket and removes its file unless another server has put its own there.
+void stop_listening(listener& l) {
+    if (l.fd < 0) return;
+    ::close(l.fd);
+    l.fd = -1;
+    if (!l.in_file_system) return;
+    forget_file(l.path);
+    unique_fd dir = open_pipe_directory(l.dir, false);
+    if (!dir.valid()) return;
+    directory_lock lock(dir.get());
+    unlink_if_ours(l.path, l.dev, l.ino);
+}
+
+bool bind_and_listen(int fd, const std::string& path, bool in_file_system, int backlog) {
+    sockaddr_un addr;
+    const socklen_t length = fill_address(path, in_file_system, addr);
+    if (length == 0 || ::bind(fd, reinterpret_cast<const sockaddr*>(&addr), length) != 0) {
+        return false;
+    }
+    if (in_file_system) ::chmod(path.c_str(), 0600);
+    if (::listen(fd, backlog) == 0) return true;
+    if (in_file_system) ::unlink(path.c_str());
+    return false;
+}
+
+/// A new listening socket for path. In the file system it replaces a file left by a dead
+/// server; an abstract name that is taken fails, as a name held by another server does.
+std::unique_ptr<listener> start_listening(const std::string& dir, const std::string& path,
+                                          int max_instances, bool in_file_system) {
+    // A single-instance pipe keeps no queue: a second client is refused at once, as a busy
+    // pipe is, instead of waiting in the backlog.
+    const int backlog = max_instances == 1 ? 0 : SOMAXCONN;
+    auto l = std::make_unique<listener>();
+    l->path = path;
+    l->dir = dir;
+    l->in_file_system = in_file_system;
+    l->max_instances = max_instances;
+    unique_fd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    if (!fd.valid()) return nullptr;
+    if (!in_file_system) {
+        // The directory check still applies: it is what makes the name ours to serve.
+        if (!open_pipe_directory(dir, true).valid() ||
+            !bind_and_listen(fd.get(), path, false, backlog)) {
+            return nullptr;
+        }
+        l->fd = fd.release();
+        return l;
+    }
+
+    unique_fd dir_fd = open_pipe_directory(dir, true);
+    if (!dir_fd.valid()) return nullptr;
+    directory_lock lock(dir_fd.get());
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) == 0) {
+        // Only a socket is ours to replace; any other file stays and the name is refused.
+        if (!S_ISSOCK(st.st_mode) || server_state(path) != listener_state::not_listening) {
+            return nullptr;
+        }
+        if (::unlink(path.c_str()) != 0) return nullptr;
+    }
+    if (!bind_and_listen(fd.get(), path, true, backlog)) return nullptr;
+    if (!is_socket_file(path, &st)) {
+        ::unlink(path.c_str());
+        return nullptr;
+    }
+    l->fd = fd.release();
+    l->dev = st.st_dev;
+    l->ino = st.st_ino;
+    bound_files& all = our_files();
+    std::lock_guard guard(all.mutex);
+    all.files.push_back({path, st.st_dev, st.st_ino});
+    return l;
+}
+
+/// Multi-instance listeners by socket path. The mutex guards the map and the counts only;
+/// no system call is made while it is held.
 struct listener_registry {
     std::mutex mutex;
     std::map<std::string, std::unique_ptr<listener>> by_path;
@@ -222,118 +308,88 @@ listener_registry& registry() {
     return *r;
 }
 
-/// Closes l's socket and removes its file unless another server has put its own there.
-/// Called with the registry mutex held.
-void stop_listening(listener& l) {
-    if (l.fd < 0) return;
-    ::close(l.fd);
-    l.fd = -1;
-    unique_fd dir = open_pipe_directory(l.dir, false);
-    if (!dir.valid()) return;
-    directory_lock lock(dir.get());
-    struct stat st {};
-    if (is_socket_file(l.path, &st) && st.st_dev == l.dev && st.st_ino == l.ino) {
-        ::unlink(l.path.c_str());
-    }
-}
-
-/// A new listening socket at path, replacing a file left by a dead server. Called with the
-/// registry mutex held.
-std::unique_ptr<listener> start_listening(const std::string& dir, const std::string& path,
-                                          int max_instances) {
-    unique_fd dir_fd = open_pipe_directory(dir, true);
-    if (!dir_fd.valid()) return nullptr;
-    directory_lock lock(dir_fd.get());
-
-    struct stat st {};
-    if (::lstat(path.c_str(), &st) == 0) {
-        // Only a socket is ours to replace; any other file stays and the name is refused.
-        if (!S_ISSOCK(st.st_mode) || server_is_live(path)) return nullptr;
-        if (::unlink(path.c_str()) != 0) return nullptr;
-    }
-
-    sockaddr_un addr;
-    if (!fill_address(path, addr)) return nullptr;
-    unique_fd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
-    if (!fd.valid()) return nullptr;
-    if (::bind(fd.get(), reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
-        return nullptr;
-    }
-    ::chmod(path.c_str(), 0600);
-    // A single-instance pipe keeps no queue: a second client is refused at once, as a busy
-    // pipe is, instead of waiting in the backlog.
-    if (::listen(fd.get(), max_instances == 1 ? 0 : SOMAXCONN) != 0 || !is_socket_file(path, &st)) {
-        ::unlink(path.c_str());
-        return nullptr;
-    }
-    auto l = std::make_unique<listener>();
-    l->path = path;
-    l->dir = dir;
-    l->fd = fd.release();
-    l->dev = st.st_dev;
-    l->ino = st.st_ino;
-    l->max_instances = max_instances;
-    return l;
-}
-
-/// Takes one more instance of the listener at path, creating it when this process has none.
-listener* acquire_listener(const std::string& dir, const std::string& path, int max_instances) {
+/// Takes one more instance of the shared listener at path, starting it when this process
+/// has none.
+listener* acquire_listener(const std::string& dir, const std::string& path, int max_instances,
+                           create_error& error) {
     auto& reg = registry();
-    std::lock_guard guard(reg.mutex);
-    auto it = reg.by_path.find(path);
-    if (it != reg.by_path.end()) {
-        listener& l = *it->second;
-        if (l.fd < 0 || l.max_instances != max_instances || l.instances >= l.max_instances) {
-            return nullptr;
+    {
+        std::lock_guard guard(reg.mutex);
+        auto it = reg.by_path.find(path);
+        if (it != reg.by_path.end()) {
+            listener& l = *it->second;
+            if (l.fd < 0 || l.max_instances != max_instances) return nullptr;
+            if (l.instances >= l.max_instances) {
+                error = create_error::all_instances_busy;
+                return nullptr;
+            }
+            ++l.instances;
+            return &l;
         }
-        ++l.instances;
-        return &l;
     }
-    auto l = start_listening(dir, path, max_instances);
-    if (!l) return nullptr;
-    l->instances = 1;
-    listener* raw = l.get();
-    reg.by_path.emplace(path, std::move(l));
+    auto started = start_listening(dir, path, max_instances, true);
+    if (!started) return nullptr;
+    started->instances = 1;
+    listener* raw = started.get();
+    std::lock_guard guard(reg.mutex);
+    // Another thread cannot have started the same name meanwhile: its socket would have
+    // been live, and ours refused.
+    reg.by_path.emplace(path, std::move(started));
     return raw;
 }
 
 void release_listener(listener* l) {
-    auto& reg = registry();
-    std::lock_guard guard(reg.mutex);
-    if (--l->instances > 0) return;
-    stop_listening(*l);
-    reg.by_path.erase(l->path);
+    std::unique_ptr<listener> last;
+    {
+        auto& reg = registry();
+        std::lock_guard guard(reg.mutex);
+        if (--l->instances > 0) return;
+        auto it = reg.by_path.find(l->path);
+        last = std::move(it->second);
+        reg.by_path.erase(it);
+    }
+    stop_listening(*last);
 }
 
 }  // namespace
 
 struct pipe::impl {
-    listener* server = nullptr;  // null for a client
+    listener* shared = nullptr;       // an instance of a multi-instance name
+    std::unique_ptr<listener> owned;  // a single-instance server's own socket
     unique_fd connection;
-    bool single_instance = false;
     bool dropped = false;  // disconnect() was called
     bool can_read = true;
     bool can_write = true;
     bool message_reads = false;
     bool in_message = false;
     std::uint32_t remaining = 0;  // unread bytes of the current message
+
+    listener* server() const { return shared ? shared : owned.get(); }
 };
 
-pipe pipe::create_server(std::string_view name, const pipe_server_options& options) {
+pipe pipe::create_server(std::string_view name, const pipe_server_options& options,
+                         create_error* error) {
     pipe result;
+    create_error why = create_error::failed;
     const std::string dir = pipe_directory();
     const std::string path = pipe_socket_path(name, dir);
-    if (path.empty() || options.max_instances < 1 || options.max_instances > unlimited_instances) {
-        return result;
+    if (!path.empty() && options.max_instances >= 1 &&
+        options.max_instances <= unlimited_instances) {
+        auto made = std::make_unique<impl>();
+        if (options.max_instances == 1) {
+            made->owned = start_listening(dir, path, 1, options.in_file_system);
+        } else {
+            made->shared = acquire_listener(dir, path, options.max_instances, why);
+        }
+        if (made->server()) {
+            made->can_read = options.access != pipe_access::outbound;
+            made->can_write = options.access != pipe_access::inbound;
+            made->message_reads = options.message_type;
+            result.impl_ = made.release();
+            why = create_error::none;
+        }
     }
-    listener* l = acquire_listener(dir, path, options.max_instances);
-    if (!l) return result;
-    result.impl_ = new impl;
-    result.impl_->server = l;
-    result.impl_->single_instance = options.max_instances == 1;
-    result.impl_->can_read = options.access != pipe_access::outbound;
-    result.impl_->can_write = options.access != pipe_access::inbound;
-    result.impl_->message_reads = options.message_type;
+    if (error) *error = why;
     return result;
 }
 
@@ -342,7 +398,10 @@ pipe pipe::open(std::string_view name, pipe_open access) {
     const std::string dir = pipe_directory();
     const std::string path = pipe_socket_path(name, dir);
     if (path.empty() || !open_pipe_directory(dir, false).valid()) return result;
-    unique_fd fd = connect_to(path);
+    // The file system first: a name there is guarded by our private directory, and an
+    // abstract name could be taken by anybody.
+    unique_fd fd = connect_to(path, true);
+    if (!fd.valid() && errno == ENOENT) fd = connect_to(path, false);
     // The server's credentials as of its listen(): a socket of another user at our name
     // must not receive our request.
     if (!fd.valid() || !peer_is_same_user(fd.get())) return result;
@@ -355,22 +414,31 @@ pipe pipe::open(std::string_view name, pipe_open access) {
 
 bool pipe::valid() const { return impl_ != nullptr; }
 
-connect_status pipe::wait_for_client(const process* watch) {
-    if (!impl_ || !impl_->server) return connect_status::failed;
+connect_status pipe::wait_for_client(const process* watch, std::uint32_t timeout_ms) {
+    if (!impl_ || !impl_->server()) return connect_status::failed;
     if (impl_->connection.valid()) return connect_status::connected;
-    listener& l = *impl_->server;
+    listener& l = *impl_->server();
     // A single-instance pipe stops listening after its one client; fd only changes below.
     const int lfd = l.fd;
     if (impl_->dropped || lfd < 0) return connect_status::failed;
+    const bool bounded = timeout_ms != no_timeout;
+    const auto deadline = steady::now() + std::chrono::milliseconds(bounded ? timeout_ms : 0);
     for (;;) {
+        int wait_ms = watch ? watch_poll_ms : -1;
+        if (bounded) {
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - steady::now());
+            const int left_ms = static_cast<int>(std::max<std::int64_t>(left.count(), 0));
+            wait_ms = wait_ms < 0 ? left_ms : std::min(wait_ms, left_ms);
+        }
         pollfd p{lfd, POLLIN, 0};
-        int ready = ::poll(&p, 1, watch ? watch_poll_ms : -1);
+        const int ready = ::poll(&p, 1, wait_ms);
         if (ready < 0) {
             if (errno == EINTR) continue;
             return connect_status::failed;
         }
         if (ready == 0) {
-            if (watch->has_ended()) return connect_status::process_ended;
+            if (watch && watch->has_ended()) return connect_status::process_ended;
+            if (bounded && steady::now() >= deadline) return connect_status::timed_out;
             continue;
         }
         unique_fd client(::accept4(lfd, nullptr, nullptr, SOCK_CLOEXEC));
@@ -384,10 +452,9 @@ connect_status pipe::wait_for_client(const process* watch) {
         }
         if (!peer_is_same_user(client.get())) continue;  // dropped; wait for the next
         impl_->connection = std::move(client);
-        if (impl_->single_instance) {
-            std::lock_guard guard(registry().mutex);
-            stop_listening(l);
-        }
+        // A single-instance pipe refuses later clients at once, but keeps its name until
+        // it is closed, as its one instance still exists.
+        if (impl_->owned) ::shutdown(lfd, SHUT_RD);
         return connect_status::connected;
     }
 }
@@ -423,6 +490,10 @@ io_result pipe::read(void* buffer, std::size_t size) {
     if (s.remaining > 0) return {s.message_reads ? io_status::more_data : io_status::ok, count};
     s.in_message = false;
     return {io_status::ok, count};
+}
+
+std::size_t pipe::message_bytes_left() {
+    return impl_ && impl_->in_message ? impl_->remaining : 0;
 }
 
 bool pipe::write(std::string_view data) {
@@ -483,21 +554,52 @@ void pipe::wait_for_peer_gone() {
 void pipe::close() {
     if (!impl_) return;
     impl_->connection.reset();
-    if (impl_->server) release_listener(impl_->server);
+    if (impl_->shared) release_listener(impl_->shared);
+    if (impl_->owned) stop_listening(*impl_->owned);
     delete impl_;
     impl_ = nullptr;
 }
 
-bool wait_named_pipe(std::string_view name, std::uint32_t /*timeout_ms*/) {
-    // A live server always has its listening socket, and connections queue there, so
-    // there is nothing to wait for: either a server holds the name or none does.
+bool wait_named_pipe(std::string_view name, std::uint32_t timeout_ms) {
     const std::string dir = pipe_directory();
     const std::string path = pipe_socket_path(name, dir);
-    if (path.empty() || !open_pipe_directory(dir, false).valid()) return false;
-    if (!is_socket_file(path)) return false;
-    // Without the kernel table a socket file is all we can see; a stale one makes the
-    // caller's open fail at once.
-    return listener_at(path) != liveness::not_listening;
+    if (path.empty()) return false;
+    const auto deadline = steady::now() + std::chrono::milliseconds(timeout_ms);
+    for (;;) {
+        // A directory that exists but is not private never becomes ours: give up at once.
+        struct stat st {};
+        const bool dir_missing = ::lstat(dir.c_str(), &st) != 0 && errno == ENOENT;
+        if (!dir_missing && !open_pipe_directory(dir, false).valid()) return false;
+        if (!dir_missing && server_state(path) == listener_state::listening) return true;
+        // Not there yet (a service that is starting), a dead server's file, or every place
+        // taken: look again until the time-out.
+        const auto now = steady::now();
+        if (now >= deadline) return false;
+        std::this_thread::sleep_for(std::min<steady::duration>(wait_poll, deadline - now));
+    }
+}
+
+void remove_pipe_files() {
+    bound_files& all = our_files();
+    std::lock_guard guard(all.mutex);
+    for (const bound_file& f : all.files) unlink_if_ours(f.path, f.dev, f.ino);
+    all.files.clear();
+}
+
+bool unguessable_pipe_token(std::uint32_t& token) {
+    std::uint32_t drawn = 0;
+    for (;;) {
+        const ssize_t n = ::getrandom(&drawn, sizeof drawn, 0);
+        if (n == static_cast<ssize_t>(sizeof drawn)) break;
+        if (n < 0 && errno == EINTR) continue;
+        return false;
+    }
+    // The classic token's range, 7137 to 32767 * 32767 + 7137; the slight bias of the
+    // modulo is of no use to a guesser.
+    constexpr std::uint32_t lowest = 7137;
+    constexpr std::uint32_t span = 32767u * 32767u + 1u;
+    token = lowest + drawn % span;
+    return true;
 }
 
 std::string pipe_directory() {

@@ -72,23 +72,31 @@ bool connect_succeeded(HANDLE handle) {
     return ConnectNamedPipe(handle, nullptr) || GetLastError() == ERROR_PIPE_CONNECTED;
 }
 
-// Bounds ConnectNamedPipe by the life of a watched process. The pipe has no overlapped
-// I/O, so the wait cannot be given an event; instead a helper thread waits for the
-// process and then cancels the blocked ConnectNamedPipe with CancelSynchronousIo. The
-// cancel is repeated until the waiter says it has returned, because it may come before
-// the waiter has entered the call (a cancel then finds nothing to cancel).
+// Bounds ConnectNamedPipe by the life of a watched process and by a time-out. The pipe
+// has no overlapped I/O, so the wait cannot be given an event; instead a helper thread
+// waits for the process or the time-out and then cancels the blocked ConnectNamedPipe with
+// CancelSynchronousIo. The cancel is repeated until the waiter says it has returned,
+// because it may come before the waiter has entered the call (a cancel then finds nothing
+// to cancel).
 struct connect_watch {
-    HANDLE process = nullptr;
+    HANDLE process = nullptr;  // null: only the time-out counts
+    DWORD timeout_ms = INFINITE;
     HANDLE waiter = nullptr;  // the thread blocked in ConnectNamedPipe
     HANDLE done = nullptr;    // set once ConnectNamedPipe has returned
-    volatile LONG cancelled = 0;
+    volatile LONG cancelled = 0;  // 1: the process ended; 2: the time-out passed
 };
 
 DWORD WINAPI watch_process(void* arg) {
     auto* w = static_cast<connect_watch*>(arg);
     HANDLE both[2] = {w->done, w->process};
-    if (WaitForMultipleObjects(2, both, FALSE, INFINITE) != WAIT_OBJECT_0 + 1) return 0;
-    InterlockedExchange(&w->cancelled, 1);
+    const DWORD woke = WaitForMultipleObjects(w->process ? 2 : 1, both, FALSE, w->timeout_ms);
+    if (woke == WAIT_OBJECT_0 + 1) {
+        InterlockedExchange(&w->cancelled, 1);
+    } else if (woke == WAIT_TIMEOUT) {
+        InterlockedExchange(&w->cancelled, 2);
+    } else {
+        return 0;
+    }
     while (WaitForSingleObject(w->done, 0) == WAIT_TIMEOUT) {
         CancelSynchronousIo(w->waiter);
         WaitForSingleObject(w->done, 10);
@@ -98,8 +106,10 @@ DWORD WINAPI watch_process(void* arg) {
 
 }  // namespace
 
-pipe pipe::create_server(std::string_view name, const pipe_server_options& options) {
+pipe pipe::create_server(std::string_view name, const pipe_server_options& options,
+                         create_error* error) {
     pipe result;
+    if (error) *error = create_error::failed;
     const std::string text(name);
     const std::string key = name_key(name);
     const bool multi_instance = options.max_instances > 1;
@@ -114,7 +124,11 @@ pipe pipe::create_server(std::string_view name, const pipe_server_options& optio
     HANDLE handle = CreateNamedPipeA(
         text.c_str(), mode, pipe_mode, instances, options.out_buffer, options.in_buffer,
         options.default_timeout_ms, static_cast<SECURITY_ATTRIBUTES*>(options.security_attributes));
-    if (handle == INVALID_HANDLE_VALUE) return result;
+    if (handle == INVALID_HANDLE_VALUE) {
+        if (error && GetLastError() == ERROR_PIPE_BUSY) *error = create_error::all_instances_busy;
+        return result;
+    }
+    if (error) *error = create_error::none;
     if (multi_instance) created().add(key);
     result.impl_ = new impl{handle, true};
     return result;
@@ -157,27 +171,28 @@ pipe pipe::open(std::string_view name, pipe_open access) {
 
 bool pipe::valid() const { return impl_ != nullptr; }
 
-connect_status pipe::wait_for_client(const process* watch) {
+connect_status pipe::wait_for_client(const process* watch, std::uint32_t timeout_ms) {
     if (!impl_) return connect_status::failed;
-    if (!watch || !watch->valid()) {
+    const bool watching = watch && watch->valid();
+    if (!watching && timeout_ms == no_timeout) {
         return connect_succeeded(impl_->handle) ? connect_status::connected
                                                 : connect_status::failed;
     }
 
     connect_watch w;
-    // Our own handle: the watched process object keeps its handle open, so the id
-    // cannot have been given to another process meanwhile.
-    w.process = OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(watch->id()));
-    if (!w.process) {
-        if (watch->has_ended()) return connect_status::process_ended;
-        return connect_succeeded(impl_->handle) ? connect_status::connected
-                                                : connect_status::failed;
+    w.timeout_ms = timeout_ms == no_timeout ? INFINITE : timeout_ms;
+    if (watching) {
+        // Our own handle: the watched process object keeps its handle open, so the id
+        // cannot have been given to another process meanwhile.
+        w.process = OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(watch->id()));
+        if (!w.process && watch->has_ended()) return connect_status::process_ended;
     }
     DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &w.waiter, 0,
                     FALSE, DUPLICATE_SAME_ACCESS);
     w.done = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    HANDLE helper =
-        (w.waiter && w.done) ? CreateThread(nullptr, 0, watch_process, &w, 0, nullptr) : nullptr;
+    HANDLE helper = (w.waiter && w.done && (w.process || w.timeout_ms != INFINITE))
+                        ? CreateThread(nullptr, 0, watch_process, &w, 0, nullptr)
+                        : nullptr;
 
     const bool ok = connect_succeeded(impl_->handle);
     if (w.done) SetEvent(w.done);
@@ -185,12 +200,13 @@ connect_status pipe::wait_for_client(const process* watch) {
         WaitForSingleObject(helper, INFINITE);
         CloseHandle(helper);
     }
-    const bool ended = w.cancelled != 0;
+    const LONG cancelled = w.cancelled;
     for (HANDLE h : {w.process, w.waiter, w.done})
         if (h) CloseHandle(h);
 
     if (ok) return connect_status::connected;
-    if (ended || watch->has_ended()) return connect_status::process_ended;
+    if (cancelled == 1 || (watching && watch->has_ended())) return connect_status::process_ended;
+    if (cancelled == 2) return connect_status::timed_out;
     return connect_status::failed;
 }
 
@@ -207,6 +223,12 @@ io_result pipe::read(void* buffer, std::size_t size) {
     if (ReadFile(impl_->handle, buffer, want, &got, nullptr)) return {io_status::ok, got};
     if (GetLastError() == ERROR_MORE_DATA) return {io_status::more_data, got};
     return {io_status::failed, got};
+}
+
+std::size_t pipe::message_bytes_left() {
+    DWORD left = 0;
+    if (!impl_ || !PeekNamedPipe(impl_->handle, nullptr, 0, nullptr, nullptr, &left)) return 0;
+    return left;
 }
 
 bool pipe::write(std::string_view data) {
@@ -254,6 +276,10 @@ bool wait_named_pipe(std::string_view name, std::uint32_t timeout_ms) {
     const std::string text(name);
     return WaitNamedPipeA(text.c_str(), timeout_ms) != 0;
 }
+
+void remove_pipe_files() {}
+
+bool unguessable_pipe_token(std::uint32_t&) { return false; }
 
 std::string pipe_directory() { return {}; }
 

@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "common/work_dir.h"
+#include "platform/pipe.h"
 #include "platform/thread.h"
 #include "service/service_state.h"
 
@@ -28,6 +29,7 @@ void watch_client(void*) {
     // end's request only to drop it. Ending now lets the next run start a fresh service and
     // client. _Exit rather than exit: the main thread and the relay threads are still
     // running and using the service's state, which exit's destructors would tear down.
+    platform::remove_pipe_files();
     std::_Exit(-1);
 }
 

@@ -1,5 +1,7 @@
 #include "service/pipe_token.h"
 
+#include "platform/pipe.h"
+
 namespace {
 
 // Only the main thread draws, so the state needs no guard.
@@ -25,4 +27,10 @@ std::string make_pipe_token() {
     const int r1 = draw_pipe_random();
     const int r2 = draw_pipe_random();
     return pipe_token_from(r1, r2);
+}
+
+std::string make_private_pipe_token() {
+    std::uint32_t token = 0;
+    if (platform::unguessable_pipe_token(token)) return std::to_string(token);
+    return make_pipe_token();
 }

@@ -13,3 +13,8 @@ std::string pipe_token_from(int r1, int r2);
 
 /// Draws r1, then r2, and returns their token.
 std::string make_pipe_token();
+
+/// A token for a pipe that only the graphical client may learn: drawn from the system's
+/// random source where the platform keeps its pipes apart only by their names (POSIX),
+/// else make_pipe_token().
+std::string make_private_pipe_token();

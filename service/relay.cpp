@@ -17,10 +17,6 @@ namespace {
 constexpr std::string_view header_start = "POST /RPC2 HTTP/1.1\r\nContent-Length: ";
 constexpr std::string_view header_end = "\r\n\r\n";
 
-// Reads start with this much room; a longer message doubles it, so a large request costs
-// a few reads and copies rather than one per 4 KiB.
-constexpr std::size_t first_read_size = 4096;
-
 }  // namespace
 
 std::size_t format_request_header(char* out, std::size_t length) {
@@ -43,41 +39,8 @@ std::string frame_request(std::string_view body) {
     return framed;
 }
 
-message_buffer::~message_buffer() { std::free(data_); }
-
-message_buffer::message_buffer(message_buffer&& other) noexcept
-    : data_(std::exchange(other.data_, nullptr)),
-      size_(std::exchange(other.size_, 0)),
-      capacity_(std::exchange(other.capacity_, 0)) {}
-
-message_buffer& message_buffer::operator=(message_buffer&& other) noexcept {
-    if (this != &other) {
-        std::free(data_);
-        data_ = std::exchange(other.data_, nullptr);
-        size_ = std::exchange(other.size_, 0);
-        capacity_ = std::exchange(other.capacity_, 0);
-    }
-    return *this;
-}
-
-bool message_buffer::reserve(std::size_t capacity) {
-    if (capacity <= capacity_) return true;
-    void* grown = std::realloc(data_, capacity);
-    if (grown == nullptr) return false;
-    data_ = static_cast<char*>(grown);
-    capacity_ = capacity;
-    return true;
-}
-
 bool read_pipe_message_into(platform::pipe& pipe, message_buffer& buffer) {
-    for (;;) {
-        const std::size_t used = buffer.size();
-        if (!buffer.reserve(used + std::max(first_read_size, used))) return false;
-        const platform::io_result r = pipe.read(buffer.data() + used, buffer.capacity() - used);
-        if (r.status == platform::io_status::failed) return true;
-        buffer.resize_within_capacity(used + r.count);
-        if (r.status == platform::io_status::ok || r.count == 0) return true;
-    }
+    return platform::read_message_into(pipe, buffer);
 }
 
 std::string read_pipe_message(platform::pipe& pipe) {

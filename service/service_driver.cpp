@@ -25,7 +25,7 @@ constexpr std::uint32_t file_all_access = 0x1F01FF;
 constexpr std::size_t relay_stack_size = 256 * 1024;
 
 platform::pipe create_service_pipe(std::string_view name, platform::pipe_access access,
-                                   int instances) {
+                                   int instances, bool in_file_system = true) {
     platform::pipe_server_options options;
     options.access = access;
     options.message_type = true;
@@ -34,6 +34,7 @@ platform::pipe create_service_pipe(std::string_view name, platform::pipe_access 
     options.in_buffer = 4096;
     options.default_timeout_ms = 5000;
     options.security_attributes = nt_owner_security_attributes(file_all_access, 1);
+    options.in_file_system = in_file_system;
     return platform::pipe::create_server(name, options);
 }
 
@@ -58,17 +59,21 @@ enum class served { handed_on, dropped, end_service };
 // relay thread.
 served serve_connection(platform::pipe& launcher) {
     service_state& service = the_service();
-    const std::string request_name = service_pipe_name(make_pipe_token(), service.login);
-    const std::string response_name = service_pipe_name(make_pipe_token(), service.login);
+    const std::string request_name = service_pipe_name(make_private_pipe_token(), service.login);
+    const std::string response_name = service_pipe_name(make_private_pipe_token(), service.login);
     const std::string announcement = pair_announcement(request_name, response_name);
 
-    platform::pipe request = create_service_pipe(request_name, platform::pipe_access::outbound, 1);
+    // Only the client learns a pair's names, so the pair needs no file: creating and
+    // removing two socket files per request cost more than the rest of the relay.
+    platform::pipe request =
+        create_service_pipe(request_name, platform::pipe_access::outbound, 1, false);
     if (!request.valid()) {
         drop_connection(launcher);
         write_log_line(request_pipe_failure_text);
         return served::dropped;
     }
-    platform::pipe response = create_service_pipe(response_name, platform::pipe_access::inbound, 1);
+    platform::pipe response =
+        create_service_pipe(response_name, platform::pipe_access::inbound, 1, false);
     if (!response.valid()) {
         request.close();
         drop_connection(launcher);
@@ -168,7 +173,7 @@ int zorv_service_main(int argc, char** argv) {
     open_log_file(service_log_name);
     service.debug_mode = argc > 2 && std::string_view(argv[2]) == debug_argument;
 
-    service.wrapper_pipe_name = service_pipe_name(make_pipe_token(), service.login);
+    service.wrapper_pipe_name = service_pipe_name(make_private_pipe_token(), service.login);
     service.wrapper_pipe =
         create_service_pipe(service.wrapper_pipe_name, platform::pipe_access::outbound, 1);
     if (!service.wrapper_pipe.valid()) {

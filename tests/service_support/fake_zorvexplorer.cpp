@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/message_buffer.h"
 #include "platform/pipe.h"
 #include "platform/process.h"
 #include "platform/thread.h"
@@ -46,20 +47,6 @@ void add_record(std::string& out, std::string_view text) {
     out += '\n';
 }
 
-// Reads straight into the text, doubling its room, so that a large request costs the
-// client little beside the relay it stands in for.
-std::string read_message(platform::pipe& pipe) {
-    std::string text;
-    std::size_t used = 0;
-    for (;;) {
-        text.resize(used + std::max<std::size_t>(1 << 16, used));
-        const platform::io_result r = pipe.read(text.data() + used, text.size() - used);
-        if (r.status != platform::io_status::failed) used += r.count;
-        if (r.status != platform::io_status::more_data || r.count == 0) break;
-    }
-    text.resize(used);
-    return text;
-}
 
 struct pair_job {
     int number;
@@ -67,7 +54,7 @@ struct pair_job {
     std::string response_name;
 };
 
-void answer(platform::pipe& response, const std::string& request) {
+void answer(platform::pipe& response, std::string_view request) {
     if (mode == "false") {
         response.write(fake_client::false_answer);
     } else if (mode == "empty") {
@@ -92,9 +79,12 @@ void serve_pair(void* raw) {
     platform::pipe request = platform::pipe::open(job->request_name, platform::pipe_open::read);
     if (!request.valid() || !response.valid()) return;
     request.set_message_read_mode();
-    const std::string message = read_message(request);
-    record("request-" + std::to_string(job->number) + ".bin", message);
-    answer(response, message);
+    // Sized once, without zero-filling, so that a large request costs the client little
+    // beside the relay it stands in for.
+    platform::message_buffer message;
+    if (!platform::read_message_into(request, message)) return;
+    record("request-" + std::to_string(job->number) + ".bin", message.view());
+    answer(response, message.view());
     const int done = ++answered;
     if (quit_after > 0 && done >= quit_after) {
         record("quit", "");
@@ -127,7 +117,9 @@ int main(int argc, char** argv) {
     pipe.set_message_read_mode();
     record("connected", "");
     for (int number = 1;; ++number) {
-        std::string announcement = read_message(pipe);
+        platform::message_buffer message;
+        (void)platform::read_message_into(pipe, message);
+        const std::string announcement(message.view());
         if (announcement.empty()) return 0;  // the wrapper pipe broke: the service is gone
         const std::size_t first = announcement.find('\n');
         const std::size_t second = announcement.find('\n', first + 1);

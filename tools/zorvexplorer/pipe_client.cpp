@@ -1,5 +1,6 @@
 #include "tools/zorvexplorer/pipe_client.h"
 
+#include <algorithm>
 #include <memory>
 
 #include "platform/thread.h"
@@ -53,12 +54,18 @@ std::vector<pipe_pair_names> parse_announcement(std::string_view message) {
 
 std::optional<std::string> read_message(platform::pipe& pipe) {
     std::string message;
-    char buffer[read_chunk];
+    std::size_t room = read_chunk;
     for (;;) {
-        const platform::io_result r = pipe.read(buffer, sizeof buffer);
+        // Read straight into the message; once a read says how much is left, the rest
+        // comes into room made for it at once.
+        const std::size_t used = message.size();
+        message.resize(used + room);
+        const platform::io_result r = pipe.read(message.data() + used, room);
         if (r.status == platform::io_status::failed) return std::nullopt;
-        message.append(buffer, r.count);
+        message.resize(used + r.count);
         if (r.status == platform::io_status::ok) return message;
+        const std::size_t left = pipe.message_bytes_left();
+        room = left > 0 ? left : std::max(read_chunk, message.size());
     }
 }
 
