@@ -14,24 +14,7 @@ mkdir -p "$build_root"
 build_root=$(cd "$build_root" && pwd)
 export DEBIAN_FRONTEND=noninteractive
 
-sudo=""
-[[ $(id -u) -ne 0 ]] && sudo="sudo"
-
-# ---- packages
-packages=(cmake ninja-build googletest g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix
-          g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix wine wine64 wine32:i386)
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
-    $sudo dpkg --add-architecture i386
-fi
-missing=()
-for p in "${packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [[ ${#missing[@]} -gt 0 ]]; then
-    echo "Installing: ${missing[*]}"
-    $sudo apt-get update -qq
-    $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+scripts/deps.sh --test
 
 # ---- builds
 toolchain=$source_dir/cmake/toolchain-mingw32.cmake
@@ -62,6 +45,27 @@ echo "=== export table of the 32-bit trelmerge.exe"
 i686-w64-mingw32-objdump -p "$build_root/win32/bin/trelmerge.exe" |
     grep -E '^\s*\[ *[0-9]+\] _trelmerge_trelmerge_msg_table_adr$'
 
+# ---- the Windows zip: the 32-bit product tree as users unpack it
+echo "=== the Windows zip"
+zip_checks=0
+zip_failures=0
+zip_file=""
+if (cd "$build_root/win32" && cpack -B "$build_root/win32/package"); then
+    zip_file=$(ls "$build_root"/win32/package/varnex-*-win32.zip 2>/dev/null | head -n 1)
+fi
+zip_list=$([[ -n $zip_file ]] && unzip -Z1 "$zip_file")
+for entry in bin/trelmerge.exe bin/zorv_service.exe bin/trelmergeutf8.exe bin/trelprompt.exe \
+    ZorvHome/; do
+    zip_checks=$((zip_checks + 1))
+    if grep -Eq "^varnex-[0-9.]+-win32/$entry\$" <<<"$zip_list"; then
+        echo "ok   the zip holds $entry"
+    else
+        zip_failures=$((zip_failures + 1))
+        echo "FAIL the zip holds $entry"
+    fi
+done
+echo "zip: $((zip_checks - zip_failures)) passed, $zip_failures failed"
+
 # ---- wine
 export WINEDEBUG=-all
 export WINEPREFIX
@@ -90,7 +94,12 @@ if [[ $arch == win64 ]]; then
 fi
 
 echo "=== Windows backend tests under wine ($arch)"
-ctest --test-dir "$build_root/$arch" -L wine --output-on-failure
+ctest_status=0
+scripts/ctest-counts.sh --test-dir "$build_root/$arch" -L wine || ctest_status=$?
 
 echo "=== end-to-end suite under wine ($arch)"
-VARNEX_WINEPREFIX=$WINEPREFIX tests/wine/run_wine_suite.sh "$build_root/$arch"
+suite_status=0
+VARNEX_WINEPREFIX=$WINEPREFIX tests/wine/run_wine_suite.sh "$build_root/$arch" || suite_status=$?
+[[ $ctest_status == 0 ]] || exit "$ctest_status"
+[[ $zip_failures == 0 ]] || exit 1
+exit "$suite_status"

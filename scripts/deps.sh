@@ -1,23 +1,68 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that building, the demo and the tests need; quick when they
-# are there already. Runs apt-get through sudo when not root.
+# Installs the Debian packages that are needed; quick when they are there already. Runs
+# apt-get through sudo when not root.
+#
+#   scripts/deps.sh             what building the product and the demo need
+#   scripts/deps.sh --test      also what the tests need (sanitizer runtimes come with g++;
+#                               the Windows cross build and wine, the browser, the package checks)
+#
+# VARNEX_WINE_ARCH=win64 leaves out 32-bit wine (and the i386 architecture it needs).
 set -euo pipefail
 
-packages=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev googletest libpugixml-dev
-          libdtl-dev zlib1g-dev diffutils python3 chromium)
-if [[ "${1:-}" == "--windows" ]]; then
-    packages+=(g++-mingw-w64-i686)
+# Build the three programs, the prompt tool and the reference client.
+packages=(g++ cmake ninja-build pkg-config libpugixml-dev libdtl-dev zlib1g-dev libcpp-httplib-dev scdoc)
+
+with_tests=0
+case "${1:-}" in
+    "") ;;
+    --test) with_tests=1 ;;
+    *) echo "usage: scripts/deps.sh [--test]" >&2; exit 2 ;;
+esac
+
+wine32=()
+if [[ $with_tests == 1 ]]; then
+    packages+=(
+        # unit and end-to-end tests
+        libgtest-dev libgmock-dev googletest python3 diffutils git man-db ccache
+        # packages: the .deb (dpkg-shlibdeps), its checks, the Windows zip
+        dpkg-dev lintian unzip
+        # fuzz targets (libFuzzer runtime)
+        clang libclang-rt-14-dev
+        # the browser merge page
+        chromium chromium-driver python3-selenium
+        # the Windows build and wine
+        g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix
+        g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix wine wine64)
+    # The programs' home is 32-bit Windows; a machine without 32-bit wine runs the
+    # x86_64 build under wine64 instead (.ci/wine.sh).
+    [[ ${VARNEX_WINE_ARCH:-} == win64 ]] || wine32=(wine32:i386)
 fi
+
+installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
 
 missing=()
 for p in "${packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+    installed "$p" || missing+=("$p")
 done
-[[ ${#missing[@]} -eq 0 ]] && exit 0
+missing_wine32=()
+for p in "${wine32[@]}"; do
+    installed "$p" || missing_wine32+=("$p")
+done
+[[ ${#missing[@]} -eq 0 && ${#missing_wine32[@]} -eq 0 ]] && exit 0
 
 sudo=""
 [[ $(id -u) -ne 0 ]] && sudo="sudo"
-echo "Installing: ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
+if [[ ${#missing_wine32[@]} -gt 0 ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+    $sudo dpkg --add-architecture i386
+fi
 $sudo apt-get update -qq
-$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+if [[ ${#missing[@]} -gt 0 ]]; then
+    echo "Installing: ${missing[*]}"
+    $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+if [[ ${#missing_wine32[@]} -gt 0 ]]; then
+    echo "Installing: ${missing_wine32[*]}"
+    $sudo apt-get install -y -qq --no-install-recommends "${missing_wine32[@]}" ||
+        echo "32-bit wine could not be installed; the Windows tests will run the x86_64 build."
+fi

@@ -1,37 +1,127 @@
 #!/usr/bin/env bash
-# Runs every test: the plain build, the same tests under AddressSanitizer and
-# UndefinedBehaviorSanitizer, the concurrent parts (service, pipes, the front end's
-# exchange) under ThreadSanitizer, and the Windows build under wine (skipped with
-# VARNEX_SKIP_WINDOWS=1).
-set -euo pipefail
+# Runs every test. Each stage prints one line; its build and test output goes to
+# build-test/logs/<stage>.log. The last line counts the tests of all stages,
+# "N passed, N failed", and the exit status is non-zero when anything failed.
+#
+# A stage is one line at the bottom of this file: `stage NAME COMMAND [ARGS...]`. The
+# command runs from the source folder with its output in the stage's log. It reports its
+# tests by printing lines that read "N passed, N failed" (optionally behind one word and a
+# colon, like "wine: 12 passed, 0 failed"); `ctest_counts` turns a ctest run into such a
+# line. A command that ends with status 77 is a skipped stage (its last line says why);
+# one that fails without counting a failed test counts as one failed test itself.
+#
+# Environment: VARNEX_SKIP_WINDOWS=1 skips the Windows stage; VARNEX_STAGES="plain git"
+# runs only the stages named.
+set -uo pipefail
 cd "$(dirname "$0")/.."
-scripts/deps.sh
+top=$PWD
+root=$top/build-test
+logs=$root/logs
+mkdir -p "$logs"
+
+if ! scripts/deps.sh --test >"$logs/deps.log" 2>&1; then
+    echo "installing the test packages failed: $logs/deps.log"
+    tail -n 5 "$logs/deps.log"
+    echo "0 passed, 1 failed"
+    exit 1
+fi
 
 jobs=$(nproc)
-configure() {  # name, cmake args...
+printf '%-12s %s\n' packages "ready"
+launcher=()
+if command -v ccache >/dev/null; then
+    launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+    # Hits across build folders and checkouts.
+    export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$top} CCACHE_NOHASHDIR=${CCACHE_NOHASHDIR:-1}
+fi
+sanitize_address="-fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer"
+
+# ---- helpers for stage commands
+
+# configure NAME CMAKE-ARGS...: a build tree build-test/NAME.
+configure() {
     local name=$1
     shift
-    echo "=== $name"
-    cmake -S . -B "build-test/$name" -G Ninja -DVARNEX_BUILD_BENCH=OFF "$@" >/dev/null
+    cmake -S "$top" -B "$root/$name" -G Ninja -DVARNEX_BUILD_BENCH=OFF "${launcher[@]}" "$@"
 }
 
-configure plain -DCMAKE_BUILD_TYPE=RelWithDebInfo
-cmake --build build-test/plain -j "$jobs"
-ctest --test-dir build-test/plain --output-on-failure -j "$jobs"
+# ctest_counts CTEST-ARGS...: runs ctest and prints "ctest: N passed, N failed".
+ctest_counts() { "$top/scripts/ctest-counts.sh" "$@"; }
 
-configure asan-ubsan -DCMAKE_BUILD_TYPE=Debug \
-    "-DCMAKE_CXX_FLAGS=-fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer"
-cmake --build build-test/asan-ubsan -j "$jobs"
-ctest --test-dir build-test/asan-ubsan --output-on-failure -j "$jobs"
+# build_and_test NAME CMAKE-ARGS...: configures, builds everything and runs every test.
+build_and_test() {
+    local name=$1
+    configure "$@" && cmake --build "$root/$name" -j "$jobs" &&
+        ctest_counts --test-dir "$root/$name"
+}
 
 # Only what the concurrent tests need is built with ThreadSanitizer.
-configure tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo "-DCMAKE_CXX_FLAGS=-fsanitize=thread"
-cmake --build build-test/tsan -j "$jobs" --target \
-    service_tests service_pipe_tests service_e2e_tests pipe_tests pipe_echo_server \
-    frontend_exchange_tests trelmerge zorv_service trelmergeutf8 fake_zorvexplorer record_argv
-ctest --test-dir build-test/tsan --output-on-failure -j "$jobs" -L 'service|pipe|concurrent'
+tsan() {
+    configure tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo "-DCMAKE_CXX_FLAGS=-fsanitize=thread" &&
+        cmake --build "$root/tsan" -j "$jobs" --target \
+            service_tests service_pipe_tests service_e2e_tests pipe_tests pipe_echo_server \
+            frontend_exchange_tests trelmerge zorv_service trelmergeutf8 fake_zorvexplorer \
+            record_argv &&
+        ctest_counts --test-dir "$root/tsan" -L 'service|pipe|concurrent'
+}
 
-if [[ "${VARNEX_SKIP_WINDOWS:-0}" != 1 ]]; then
-    echo "=== windows (wine)"
-    .ci/wine.sh
-fi
+windows() {
+    if [[ ${VARNEX_SKIP_WINDOWS:-0} == 1 ]]; then
+        echo "skipped (VARNEX_SKIP_WINDOWS=1)"
+        return 77
+    fi
+    VARNEX_WIN_BUILD_ROOT=$root .ci/wine.sh
+}
+
+# ---- the stage runner
+
+total_passed=0
+total_failed=0
+failed_stages=()
+
+# stage NAME COMMAND [ARGS...]
+stage() {
+    local name=$1
+    shift
+    if [[ -n ${VARNEX_STAGES:-} && " $VARNEX_STAGES " != *" $name "* ]]; then
+        return 0
+    fi
+    local log=$logs/$name.log start status
+    start=$(date +%s)
+    ("$@") >"$log" 2>&1 </dev/null
+    status=$?
+    local seconds=$(($(date +%s) - start))
+    local took passed=0 failed=0 line
+    took=$(printf '%dm%02ds' $((seconds / 60)) $((seconds % 60)))
+    while read -r line; do
+        passed=$((passed + $(sed -E 's/^([^ ]+: )?([0-9]+) passed, ([0-9]+) failed$/\2/' <<<"$line")))
+        failed=$((failed + $(sed -E 's/^([^ ]+: )?([0-9]+) passed, ([0-9]+) failed$/\3/' <<<"$line")))
+    done < <(grep -E '^([^ ]+: )?[0-9]+ passed, [0-9]+ failed$' "$log")
+    if [[ $status == 77 && $passed == 0 && $failed == 0 ]]; then
+        printf '%-12s %s\n' "$name" "$(tail -n 1 "$log")"
+        return 0
+    fi
+    [[ $status == 77 ]] && status=0
+    local note=""
+    if [[ $status != 0 && $failed == 0 ]]; then
+        failed=1
+        note="  (failed before its tests: $(grep -v '^\s*$' "$log" | tail -n 1 | cut -c1-60))"
+    fi
+    total_passed=$((total_passed + passed))
+    total_failed=$((total_failed + failed))
+    [[ $failed -gt 0 ]] && failed_stages+=("$name")
+    printf '%-12s %4d passed, %d failed  %7s  %s%s\n' "$name" "$passed" "$failed" "$took" \
+        "${log#"$top"/}" "$note"
+}
+
+# ---- the stages, in order
+
+stage plain build_and_test plain -DCMAKE_BUILD_TYPE=RelWithDebInfo
+stage asan-ubsan build_and_test asan-ubsan -DCMAKE_BUILD_TYPE=Debug \
+    "-DCMAKE_CXX_FLAGS=$sanitize_address"
+stage tsan tsan
+stage package tests/package/package_test.sh "$root/plain"
+stage windows windows
+
+echo "$total_passed passed, $total_failed failed"
+[[ $total_failed == 0 ]]
