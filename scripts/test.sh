@@ -121,6 +121,7 @@ stage asan-ubsan build_and_test asan-ubsan -DCMAKE_BUILD_TYPE=Debug \
     "-DCMAKE_CXX_FLAGS=$sanitize_address"
 stage tsan tsan
 stage package tests/package/package_test.sh "$root/plain"
+stage fuzz env VARNEX_FUZZ_BUILD="$root/fuzz" scripts/fuzz.sh
 stage windows windows
 
 echo "$total_passed passed, $total_failed failed"
