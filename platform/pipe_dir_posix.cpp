@@ -20,8 +20,11 @@ std::string pipe_directory_problem(const std::string& dir) {
     if (fd < 0) {
         const int error = errno;
         struct stat st {};
-        if (::lstat(dir.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) return "is a symbolic link";
-        if (error == ENOTDIR) return "is not a directory";
+        const bool seen = ::lstat(dir.c_str(), &st) == 0;
+        if (seen && S_ISLNK(st.st_mode)) return "is a symbolic link";
+        if (error == ENOTDIR || (seen && !S_ISDIR(st.st_mode))) return "is not a directory";
+        // Another user's private folder cannot even be opened.
+        if (seen && st.st_uid != ::geteuid()) return "belongs to another user";
         return std::string("cannot be opened (") + std::strerror(error) + ")";
     }
     struct stat st {};
