@@ -85,8 +85,8 @@ TEST(render_compare_page, shows_a_pair_with_a_binary_file_by_size_and_digest_onl
     EXPECT_EQ(facts.size, 1024u);
     EXPECT_EQ(facts.digest, "785b0751fc2c53dc14a4ce3d800e69ef9ce1009eb327ccf458afe09c242c26c9");
 
-    const std::string same = render_compare_page({"a.bin", "b.bin"}, {"", ""},
-                                                 {facts, facts_of(binary, true)});
+    const std::string same =
+        render_compare_page({"a.bin", "b.bin"}, {"", ""}, {facts, facts_of(binary, true)});
     EXPECT_NE(same.find("a.bin &harr; b.bin: binary files are identical"), std::string::npos);
     EXPECT_NE(same.find("The files are identical."), std::string::npos);
     EXPECT_NE(same.find("1024 bytes</td><td class=\"digest\">SHA-256 "

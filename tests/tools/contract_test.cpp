@@ -2,12 +2,18 @@
 // sandbox product tree.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <set>
+
 #include "common/pipe_names.h"
 #include "common/product_runtime.h"
 #include "platform/pipe.h"
 #include "tests/support/run_program.h"
 #include "tests/support/sandbox.h"
 #include "tools/zorvexplorer/text_codec.h"
+#include "tools/zorvexplorer/xmlrpc.h"
 
 namespace zorv {
 namespace {
@@ -24,12 +30,15 @@ class client_in_real_system : public testing::Test {
     }
     ~client_in_real_system() override { box.kill_product_processes(); }
 
-    test_support::run_result trelmerge(const std::vector<std::string>& args) {
+    /// env: added to the run's environment; the first run's reaches the service and client.
+    test_support::run_result trelmerge(const std::vector<std::string>& args,
+                                       const std::map<std::string, std::string>& env = {}) {
         std::vector<std::string> argv{(box.product_dir() / "bin" / "trelmerge").string()};
         argv.insert(argv.end(), args.begin(), args.end());
         test_support::run_options options;
         options.cwd = box.work_dir().string();
         options.env = {{"VARNEX_CONNECT_PAUSE_MS", "20"}, {"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}};
+        for (const auto& [name, value] : env) options.env[name] = value;
         options.deadline = std::chrono::seconds(60);
         return test_support::run_program(argv, options);
     }
@@ -156,6 +165,218 @@ TEST_F(client_in_real_system, a_contributor_that_cannot_be_decoded_is_answered_f
     EXPECT_EQ(r.exit_code, failed_status) << r.out << r.err;
     EXPECT_NE(client_log().find("odd.txt: invalid UTF-16LE data at byte 8"), std::string::npos)
         << client_log();
+}
+
+}  // namespace
+}  // namespace zorv
+
+namespace zorv {
+namespace {
+
+std::size_t count_of(const std::string& text, const std::string& what) {
+    std::size_t n = 0;
+    for (std::size_t at = 0; (at = text.find(what, at)) != std::string::npos; at += what.size())
+        ++n;
+    return n;
+}
+
+TEST_F(client_in_real_system, byte_order_marks_alone_decide_the_encoding_of_a_merge) {
+    const struct {
+        const char* what;
+        text_encoding encoding;
+    } cases[] = {
+        {"UTF-16LE", text_encoding::utf16le},
+        {"UTF-16BE", text_encoding::utf16be},
+        {"UTF-32LE", text_encoding::utf32le},
+        {"UTF-8", text_encoding::utf8},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        file("b", encode_text("a\nb\nc\n", c.encoding, true));
+        file("o", encode_text("a\nours\nc\n", c.encoding, true));
+        file("t", encode_text("a\ntheirs\nc\n", c.encoding, true));
+        const auto conflict = trelmerge({"-base", "b", "o", "t", "-out", "conflict.out", "-fname",
+                                         "B", "-fname", "O", "-fname", "T"});
+        EXPECT_EQ(conflict.exit_code, failed_status) << client_log();
+        EXPECT_EQ(output("conflict.out"),
+                  encode_text("a\n<<<<<<< O\nours\n||||||| B\nb\n=======\ntheirs\n>>>>>>> T\nc\n",
+                              c.encoding, true));
+        file("t", encode_text("a\nb\nC\n", c.encoding, true));
+        file("o", encode_text("A\nb\nc\n", c.encoding, true));
+        const auto clean = trelmerge({"-base", "b", "o", "t", "-out", "clean.out"});
+        EXPECT_EQ(clean.exit_code, 0) << client_log();
+        EXPECT_EQ(output("clean.out"), encode_text("A\nb\nC\n", c.encoding, true));
+    }
+}
+
+TEST_F(client_in_real_system, binary_files_are_compared_by_digest_and_never_merged) {
+    std::string binary;
+    for (int i = 0; i < 1024; ++i) binary += static_cast<char>(i % 256);
+    file("one.bin", binary);
+    file("two.bin", binary.substr(0, 1000));
+    file("out.bin", "keep me");
+    const auto merge = trelmerge({"one.bin", "two.bin", "-out", "out.bin"});
+    EXPECT_EQ(merge.exit_code, failed_status);
+    EXPECT_EQ(output("out.bin"), "keep me");
+    EXPECT_NE(client_log().find("one.bin is a binary file; "), std::string::npos) << client_log();
+
+    const auto compare = trelmerge({"one.bin", "two.bin"});
+    EXPECT_EQ(compare.exit_code, 0) << client_log();
+    const std::string log = client_log();
+    const std::size_t at = log.find("true: page ");
+    ASSERT_NE(at, std::string::npos) << log;
+    const std::string page =
+        test_support::read_file(log.substr(at + 11, log.find('\n', at) - at - 11));
+    EXPECT_NE(page.find("binary files differ"), std::string::npos);
+    EXPECT_NE(page.find("1024 bytes"), std::string::npos);
+    EXPECT_NE(page.find("1000 bytes"), std::string::npos);
+    EXPECT_EQ(page.find("\xEF\xBF\xBD"), std::string::npos);  // no byte shown as text
+}
+
+/// A call of method with an output (merge only), two contributors and no type name.
+std::string call(std::string_view method, const std::string& output, const std::string& a,
+                 const std::string& b) {
+    const auto str = [](const std::string& v) {
+        return "<value><string>" + v + "</string></value>";
+    };
+    std::string xml = "<methodCall><methodName>" + std::string(method) + "</methodName><params>";
+    if (!output.empty()) xml += "<param>" + str(output) + "</param>";
+    xml += "<param><value><array><data>" + str("a") + str("b") + "</data></array></value></param>";
+    xml += "<param><value><array><data>" + str(a) + str(b) + "</data></array></value></param>";
+    return xml + "<param>" + str("") + "</param></params></methodCall>";
+}
+
+// Straight to the client: the front end has checks of its own for such files.
+TEST_F(client_in_real_system,
+       an_endless_or_oversized_contributor_is_answered_false_and_it_serves_on) {
+    file("a.txt", "x\n");
+    // Sparse: three gigabytes that take no room on disk.
+    file("huge.txt", "");
+    fs::resize_file(box.work_dir() / "huge.txt", 3ull << 30);
+    ASSERT_EQ(trelmerge({"a.txt", "a.txt"}).exit_code, 0) << client_log();
+    const std::string a = (box.work_dir() / "a.txt").string();
+    const struct {
+        std::string contributor;
+        const char* logged;
+    } rows[] = {
+        {"/dev/zero", "/dev/zero: not a regular file"},
+        {(box.work_dir() / "huge.txt").string(),
+         "huge.txt: larger than the limit of 268435456 bytes"},
+    };
+    for (const auto& r : rows) {
+        for (const std::string_view method :
+             {"RequestHandler.Compare", "RequestHandler.CompareMerge"}) {
+            const std::string output =
+                method == "RequestHandler.Compare" ? "" : (box.work_dir() / "out.txt").string();
+            const std::string answer = exchange(call(method, output, a, r.contributor));
+            EXPECT_NE(answer.find("<boolean>0</boolean>"), std::string::npos) << answer;
+            EXPECT_EQ(count_of(client_log(), r.logged),
+                      method == "RequestHandler.Compare" ? 1u : 2u)
+                << client_log();
+        }
+        EXPECT_EQ(trelmerge({"a.txt", "a.txt"}).exit_code, 0) << client_log();
+    }
+    EXPECT_FALSE(fs::exists(box.work_dir() / "out.txt"));
+}
+
+TEST_F(client_in_real_system, a_relative_output_is_refused_and_nothing_is_written) {
+    file("a.txt", "x\n");
+    ASSERT_EQ(trelmerge({"a.txt", "a.txt"}).exit_code, 0) << client_log();
+    const std::string abs = (box.work_dir() / "a.txt").string();
+    const std::string answer =
+        exchange(call("RequestHandler.CompareMerge", "relative.out", abs, abs));
+    EXPECT_NE(answer.find("<boolean>0</boolean>"), std::string::npos) << answer;
+    EXPECT_NE(client_log().find("relative.out: not an absolute path"), std::string::npos)
+        << client_log();
+    EXPECT_FALSE(fs::exists(box.product_dir() / "ZorvHome" / "relative.out"));
+}
+
+// The client's process id, found by its executable in the product tree.
+int client_pid(const fs::path& executable) {
+    for (const auto& e : fs::directory_iterator("/proc")) {
+        std::error_code ec;
+        if (fs::read_symlink(e.path() / "exe", ec) == executable)
+            return std::stoi(e.path().filename().string());
+    }
+    return -1;
+}
+
+struct children {
+    int alive = 0;
+    int dead = 0;  // zombies
+};
+
+children children_of(int pid) {
+    children c;
+    for (const auto& e : fs::directory_iterator("/proc")) {
+        const std::string stat = test_support::read_file(e.path() / "stat");
+        const std::size_t paren = stat.rfind(')');
+        if (paren == std::string::npos || paren + 4 > stat.size()) continue;
+        char state = 0;
+        int ppid = 0;
+        if (std::sscanf(stat.c_str() + paren + 1, " %c %d", &state, &ppid) != 2) continue;
+        if (ppid != pid) continue;
+        (state == 'Z' ? c.dead : c.alive)++;
+    }
+    return c;
+}
+
+TEST_F(client_in_real_system, a_burst_of_compares_on_a_desktop_leaves_no_dead_children) {
+    // A stand-in opener that notes each page it is given and ends at once.
+    const fs::path bin = box.root() / "fake-bin";
+    const fs::path opened = box.root() / "opened";
+    fs::create_directories(bin);
+    test_support::write_file(bin / "xdg-open",
+                             "#!/bin/sh\necho \"$1\" >> " + opened.string() + "\n");
+    fs::permissions(bin / "xdg-open", fs::perms::owner_all);
+    const std::map<std::string, std::string> desktop = {
+        {"DISPLAY", ":99"}, {"PATH", bin.string() + ":" + std::getenv("PATH")}};
+    file("a.txt", "one\n");
+    file("b.txt", "two\n");
+    constexpr int burst = 20;
+    for (int i = 0; i < burst; ++i) {
+        ASSERT_EQ(trelmerge({"a.txt", "b.txt"}, desktop).exit_code, 0) << client_log();
+    }
+    ASSERT_TRUE(test_support::wait_until([&] {
+        return count_of(test_support::read_file(opened), "\n") == burst;
+    })) << test_support::read_file(opened);
+    const int pid = client_pid(box.product_dir() / "ZorvHome" / "zorvexplorer");
+    ASSERT_GT(pid, 0);
+    // Every opener has ended; none may stay behind as a zombie.
+    ASSERT_TRUE(test_support::wait_until([&] { return children_of(pid).alive == 0; }));
+    EXPECT_EQ(children_of(pid).dead, 0);
+}
+
+TEST_F(client_in_real_system, compare_pages_are_pruned_at_start_and_after_each_page) {
+    const fs::path pages = box.user_work_dir() / "compare";
+    fs::create_directories(pages);
+    fs::permissions(box.user_work_dir(), fs::perms::owner_all);
+    const auto now = fs::file_time_type::clock::now();
+    for (int age = 1; age <= 6; ++age) {
+        const fs::path p = pages / ("compare-old" + std::to_string(age) + ".html");
+        test_support::write_file(p, "<html>");
+        fs::last_write_time(p, now - std::chrono::minutes(age));
+    }
+    test_support::write_file(pages / "compare-ancient.html", "<html>");
+    fs::last_write_time(pages / "compare-ancient.html", now - std::chrono::hours(24 * 10));
+    test_support::write_file(pages / "notes.txt", "mine");
+    const std::map<std::string, std::string> limits = {{"VARNEX_CLIENT_KEEP_PAGES", "3"}};
+    const auto names_in = [&] {
+        std::set<std::string> names;
+        for (const auto& e : fs::directory_iterator(pages)) names.insert(e.path().filename());
+        return names;
+    };
+
+    // A merge writes no page: what goes, goes at the client's start.
+    file("a.txt", "a\n");
+    ASSERT_EQ(trelmerge({"a.txt", "a.txt", "-out", "m.out"}, limits).exit_code, 0);
+    EXPECT_EQ(names_in(), (std::set<std::string>{"compare-old1.html", "compare-old2.html",
+                                                 "compare-old3.html", "notes.txt"}));
+    for (int i = 0; i < 4; ++i) ASSERT_EQ(trelmerge({"a.txt", "a.txt"}).exit_code, 0);
+    const std::set<std::string> left = names_in();
+    EXPECT_EQ(left.size(), 4u);
+    EXPECT_TRUE(left.count("notes.txt"));
+    for (const std::string& name : left) EXPECT_EQ(name.find("compare-old"), std::string::npos);
 }
 
 }  // namespace

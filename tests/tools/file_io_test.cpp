@@ -18,7 +18,7 @@ namespace {
 namespace fs = std::filesystem;
 
 struct stat stat_of(const fs::path& p) {
-    struct stat st{};
+    struct stat st {};
     EXPECT_EQ(::lstat(p.c_str(), &st), 0) << p;
     return st;
 }
@@ -49,15 +49,13 @@ const output_case output_cases[] = {
          test_support::write_file(d / "out.txt", "old\n");
          ::chmod((d / "out.txt").c_str(), 0640);
      },
-     true,
-     [](const fs::path& d) { EXPECT_EQ(stat_of(d / "out.txt").st_mode & 07777, 0640u); }},
+     true, [](const fs::path& d) { EXPECT_EQ(stat_of(d / "out.txt").st_mode & 07777, 0640u); }},
     {"setuid and setgid bits are dropped", "out.txt",
      [](const fs::path& d) {
          test_support::write_file(d / "out.txt", "old\n");
          ::chmod((d / "out.txt").c_str(), 06755);
      },
-     true,
-     [](const fs::path& d) { EXPECT_EQ(stat_of(d / "out.txt").st_mode & 07777, 0755u); }},
+     true, [](const fs::path& d) { EXPECT_EQ(stat_of(d / "out.txt").st_mode & 07777, 0755u); }},
     {"a symbolic link stays and its target is written", "link",
      [](const fs::path& d) {
          test_support::write_file(d / "real.txt", "old\n");
@@ -189,11 +187,11 @@ TEST(write_output_file, removes_the_stale_temporary_files_of_that_output_only) {
             fs::last_write_time(dir / name, t);
         }
     };
-    make(".out.txt.1733000000000-41-0.tmp", true);   // left by a killed client: removed
-    make(".out.txt.1733000000000-41-1.tmp", false);  // newer than this process: kept
+    make(".out.txt.1733000000000-41-0.tmp", true);    // left by a killed client: removed
+    make(".out.txt.1733000000000-41-1.tmp", false);   // newer than this process: kept
     make(".other.txt.1733000000000-41-0.tmp", true);  // another output's: kept
-    make(".out.txt.backup.tmp", true);               // not our pattern: kept
-    make("out.txt.1-2-3.tmp", true);                 // not hidden: not ours
+    make(".out.txt.backup.tmp", true);                // not our pattern: kept
+    make("out.txt.1-2-3.tmp", true);                  // not hidden: not ours
     ASSERT_EQ(write_output_file((dir / "out.txt").string(), new_text), "");
     EXPECT_EQ(names_in(dir), (std::set<std::string>{
                                  ".out.txt.1733000000000-41-1.tmp",

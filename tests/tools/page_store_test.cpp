@@ -35,9 +35,9 @@ TEST(prune_pages, keeps_the_newest_pages_younger_than_the_age_limit_and_nothing_
     fs::create_directory(dir / "compare-dir.html");
 
     EXPECT_EQ(prune_pages(dir.string(), {3, std::chrono::hours(1)}), 2u);
-    EXPECT_EQ(names_in(dir), (std::set<std::string>{"compare-3.html", "compare-4.html",
-                                                    "compare-5.html", "notes.txt",
-                                                    "compare.html", "compare-dir.html"}));
+    EXPECT_EQ(names_in(dir),
+              (std::set<std::string>{"compare-3.html", "compare-4.html", "compare-5.html",
+                                     "notes.txt", "compare.html", "compare-dir.html"}));
     // The age limit removes pages the count would keep.
     EXPECT_EQ(prune_pages(dir.string(), {3, std::chrono::minutes(25)}), 1u);
     EXPECT_FALSE(fs::exists(dir / "compare-3.html"));

@@ -37,9 +37,8 @@ const std::timespec process_start = [] {
 }();
 
 bool older_than_start(const struct stat& st) {
-    return st.st_mtim.tv_sec < process_start.tv_sec ||
-           (st.st_mtim.tv_sec == process_start.tv_sec &&
-            st.st_mtim.tv_nsec < process_start.tv_nsec);
+    return st.st_mtim.tv_sec < process_start.tv_sec || (st.st_mtim.tv_sec == process_start.tv_sec &&
+                                                        st.st_mtim.tv_nsec < process_start.tv_nsec);
 }
 
 // Unique within this process (counter) and across processes (pid, time): digits and dashes.
@@ -91,7 +90,7 @@ std::string name_of(const std::string& path) { return path.substr(path.rfind('/'
 // not exist yet). Empty with error set for a loop or an unreadable link.
 std::string follow_links(std::string path, std::string& error) {
     for (int hop = 0; hop < max_link_hops; ++hop) {
-        struct stat st{};
+        struct stat st {};
         if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
         std::vector<char> target(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : 255) + 1);
         const ssize_t n = ::readlink(path.c_str(), target.data(), target.size());
@@ -133,7 +132,7 @@ void remove_stale_temps(const std::string& folder, const std::string& target_nam
     std::vector<std::string> stale;
     while (const dirent* e = ::readdir(dir)) {
         if (!is_temp_name_of(e->d_name, target_name)) continue;
-        struct stat st{};
+        struct stat st {};
         if (::fstatat(::dirfd(dir), e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
             S_ISREG(st.st_mode) && st.st_uid == ::geteuid() && older_than_start(st)) {
             stale.emplace_back(e->d_name);
@@ -150,7 +149,7 @@ std::string write_in_place(const std::string& path, const struct stat& expected,
                            std::string_view data) {
     fd_owner f(::open(path.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     if (f.fd < 0) return errno_text(path);
-    struct stat st{};
+    struct stat st {};
     if (::fstat(f.fd, &st) != 0) return errno_text(path);
     if (!S_ISREG(st.st_mode) || st.st_ino != expected.st_ino || st.st_dev != expected.st_dev)
         return path + ": changed while it was being written";
@@ -168,8 +167,8 @@ enum class replace_outcome { done, failed, needs_in_place };
 // file it replaces, null for a new file.
 replace_outcome replace_atomically(const std::string& path, const struct stat* old,
                                    std::string_view data, std::string& error) {
-    const std::string temp = folder_of(path) + "/." + name_of(path) + "." + unique_part() +
-                             std::string(temp_suffix);
+    const std::string temp =
+        folder_of(path) + "/." + name_of(path) + "." + unique_part() + std::string(temp_suffix);
     fd_owner f(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
     if (f.fd < 0) {
         error = errno_text(temp);
@@ -216,7 +215,7 @@ file_read read_input_file(const std::string& path, std::uint64_t limit) {
     file_read result;
     try {
         // Checked before opening: opening a device can itself do something.
-        struct stat st{};
+        struct stat st {};
         if (::stat(path.c_str(), &st) != 0) {
             result.error = errno_text(path);
             return result;
@@ -225,9 +224,8 @@ file_read read_input_file(const std::string& path, std::uint64_t limit) {
             result.error = path + ": not a regular file";
             return result;
         }
-        const std::string too_large = path + ": larger than the limit of " +
-                                      std::to_string(limit) + " bytes (" +
-                                      std::string(max_input_variable) + ")";
+        const std::string too_large = path + ": larger than the limit of " + std::to_string(limit) +
+                                      " bytes (" + std::string(max_input_variable) + ")";
         if (static_cast<std::uint64_t>(st.st_size) > limit) {
             result.error = too_large;
             return result;
@@ -272,7 +270,7 @@ std::string write_output_file(const std::string& path, std::string_view data) {
     const std::string target = follow_links(path, error);
     if (target.empty()) return error;
     remove_stale_temps(folder_of(target), name_of(target));
-    struct stat st{};
+    struct stat st {};
     if (::lstat(target.c_str(), &st) != 0) {
         if (errno != ENOENT) return errno_text(target);
         return replace_atomically(target, nullptr, data, error) == replace_outcome::done
@@ -300,8 +298,8 @@ std::string write_unique_file(const std::string& dir, std::string_view prefix,
         error = dir + ": " + ec.message();
         return {};
     }
-    const std::string path = dir + "/" + std::string(prefix) + "-" + unique_part() +
-                             std::string(suffix);
+    const std::string path =
+        dir + "/" + std::string(prefix) + "-" + unique_part() + std::string(suffix);
     // O_EXCL: never reuse or follow a name someone else holds.
     fd_owner f(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (f.fd < 0) {

@@ -51,8 +51,9 @@ bool newer(const page& a, const page& b) {
 page_limits page_limits_from_environment() {
     page_limits limits;
     limits.keep = static_cast<std::size_t>(positive_from_environment(keep_variable, limits.keep));
-    limits.max_age = std::chrono::seconds(static_cast<std::chrono::seconds::rep>(
-        positive_from_environment(age_variable, static_cast<std::uint64_t>(limits.max_age.count()))));
+    limits.max_age =
+        std::chrono::seconds(static_cast<std::chrono::seconds::rep>(positive_from_environment(
+            age_variable, static_cast<std::uint64_t>(limits.max_age.count()))));
     return limits;
 }
 
@@ -62,7 +63,7 @@ std::size_t prune_pages(const std::string& dir, const page_limits& limits) {
     std::vector<page> pages;
     while (const dirent* e = ::readdir(d)) {
         if (!is_page_name(e->d_name)) continue;
-        struct stat st{};
+        struct stat st {};
         if (::fstatat(::dirfd(d), e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
             S_ISREG(st.st_mode) && st.st_uid == ::geteuid()) {
             pages.push_back({e->d_name, st.st_mtim});

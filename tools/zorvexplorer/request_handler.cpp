@@ -73,7 +73,7 @@ std::string check_call(const rpc_call& call, request& out) {
 }
 
 struct contributor_texts {
-    names texts;  // decoded; empty for a binary file
+    names texts;                    // decoded; empty for a binary file
     std::vector<file_facts> facts;  // one per contributor when any is binary, else none
     text_encoding first_encoding = text_encoding::bytes;
     bool first_had_bom = false;
@@ -162,8 +162,8 @@ outcome run_merge(const request& r) {
         }
     }
     const merge_result merged = merge_contributors(in.texts, r.display_names);
-    const std::string error = write_output_file(
-        *r.output, encode_text(merged.text, in.first_encoding, in.first_had_bom));
+    const std::string error =
+        write_output_file(*r.output, encode_text(merged.text, in.first_encoding, in.first_had_bom));
     if (!error.empty()) return failed("cannot write the output " + error);
     if (!merged.clean()) {
         return {boolean_response(false), "false: " + std::to_string(merged.conflicts) +

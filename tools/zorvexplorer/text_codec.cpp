@@ -1,8 +1,8 @@
 #include "tools/zorvexplorer/text_codec.h"
 
 #include <array>
-#include <utility>
 #include <cstdint>
+#include <utility>
 
 namespace zorv {
 
