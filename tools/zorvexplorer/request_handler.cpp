@@ -8,6 +8,7 @@
 
 #include "platform/path_style.h"
 #include "tools/zorvexplorer/binary_compare.h"
+#include "tools/zorvexplorer/change_summary.h"
 #include "tools/zorvexplorer/compare_page.h"
 #include "tools/zorvexplorer/file_io.h"
 #include "tools/zorvexplorer/http_frame.h"
@@ -34,6 +35,7 @@ struct request {
 struct outcome {
     std::string body;
     std::string summary;  // for the log
+    std::string changes{};  // a compare's findings, logged on a line of their own
 };
 
 const std::string* as_string(const rpc_value& v) { return std::get_if<std::string>(&v); }
@@ -147,7 +149,8 @@ outcome run_compare(const request& r, const client_context& context) {
     if (path.empty()) return failed("cannot write the compare page: " + error);
     prune_pages(dir, context.pages);
     if (context.show_page) context.show_page(path);
-    return {boolean_response(true), "true: page " + path};
+    return {boolean_response(true), "true: page " + path,
+            "page " + path + ": " + describe_changes(r.display_names, in.texts, in.facts)};
 }
 
 outcome run_merge(const request& r) {
@@ -185,7 +188,10 @@ std::string describe(const request& r) {
 
 std::string serve_checked_message(std::string_view message, const client_context& context) {
     const auto answer = [&](std::string_view what, const outcome& o) {
-        if (context.log) context.log(std::string(what) + ": " + o.summary);
+        if (context.log) {
+            context.log(std::string(what) + ": " + o.summary);
+            if (!o.changes.empty()) context.log(o.changes);
+        }
         return http_answer(o.body);
     };
     const framed_request framed = unframe_request(message);
