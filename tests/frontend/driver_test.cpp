@@ -286,6 +286,8 @@ TEST(trelmerge, starts_the_service_from_a_product_folder_whose_name_holds_a_quot
     options.deadline = std::chrono::seconds(30);
     (void)test_support::run_program({(product / "bin/trelmerge").string(), "a", "b"}, options);
 
+    // The service is started detached: its record may come after the front end has ended.
+    ASSERT_TRUE(test_support::wait_until([&] { return fs::exists(box.root() / "argv"); }));
     const auto service = test_helpers::read_recorded_run((box.root() / "argv").string());
     ASSERT_TRUE(service);
     const std::string dir = fs::canonical(product).string();
