@@ -1,5 +1,6 @@
 #include "tools/desktop/desktop.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <string_view>
@@ -48,6 +49,58 @@ bool open_on_desktop(const std::string& path) {
     if (program.empty()) return false;
     // Detached, so a slow viewer never holds up the answer.
     return platform::start_hidden_detached(platform::join_command_line({program, path})).valid();
+}
+
+std::vector<std::vector<std::string>> browser_commands(std::string_view browser_setting,
+                                                       const std::string& url) {
+    std::vector<std::vector<std::string>> out;
+    std::string_view rest = browser_setting;
+    while (!rest.empty()) {
+        const std::size_t colon = rest.find(':');
+        const std::string_view entry = rest.substr(0, colon);
+        rest = colon == std::string_view::npos ? std::string_view() : rest.substr(colon + 1);
+        std::vector<std::string> argv;
+        bool placed = false;
+        std::size_t pos = 0;
+        while (pos < entry.size()) {
+            const std::size_t blank = std::min(entry.find(' ', pos), entry.size());
+            const std::string_view word = entry.substr(pos, blank - pos);
+            pos = blank + 1;
+            if (word.empty()) continue;
+            std::string arg;
+            for (std::size_t i = 0; i < word.size(); ++i) {
+                if (word[i] == '%' && i + 1 < word.size() && word[i + 1] == 's') {
+                    arg += url;
+                    placed = true;
+                    ++i;
+                } else if (word[i] == '%' && i + 1 < word.size() && word[i + 1] == '%') {
+                    arg += '%';
+                    ++i;
+                } else {
+                    arg += word[i];
+                }
+            }
+            argv.push_back(std::move(arg));
+        }
+        if (argv.empty()) continue;
+        if (!placed) argv.push_back(url);
+        out.push_back(std::move(argv));
+    }
+    if (out.empty()) out.push_back({std::string(opener), url});
+    return out;
+}
+
+bool open_in_browser(const std::string& url) {
+    const char* setting = std::getenv("BROWSER");
+    for (std::vector<std::string> argv : browser_commands(setting ? setting : "", url)) {
+        const std::string program =
+            argv[0].find('/') != std::string::npos ? argv[0] : find_in_path(argv[0]);
+        if (program.empty()) continue;
+        argv[0] = program;
+        // Detached: a browser that stays open must not hold up the merge's answer.
+        if (platform::start_hidden_detached(platform::join_command_line(argv)).valid()) return true;
+    }
+    return false;
 }
 
 }  // namespace desktop

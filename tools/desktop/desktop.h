@@ -2,6 +2,8 @@
 #pragma once
 
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace desktop {
 
@@ -14,5 +16,15 @@ std::string find_in_path(const std::string& program);
 /// Opens path with the desktop's default application without waiting for it. False when
 /// there is no desktop session or no opener.
 bool open_on_desktop(const std::string& path);
+
+/// The command lines that $BROWSER (browser_setting) names for url, in the order to try:
+/// commands separated by colons, each split at blanks, "%s" replaced by the URL (and "%%"
+/// by "%"), the URL appended when no "%s" stands in it. Just xdg-open when it names none.
+std::vector<std::vector<std::string>> browser_commands(std::string_view browser_setting,
+                                                       const std::string& url);
+
+/// Opens url in the user's browser ($BROWSER, else xdg-open) without waiting for it,
+/// whether or not a desktop session is there. False when no command could be started.
+bool open_in_browser(const std::string& url);
 
 }  // namespace desktop

@@ -10,30 +10,71 @@ namespace {
 
 using lines = std::vector<std::string_view>;
 
+struct side_range {
+    std::size_t begin, end;
+};
+
 std::string_view line_end_of(const lines& l) {
     if (!l.empty() && l.front().ends_with("\r\n")) return "\r\n";
     return "\n";
 }
 
+// Builds the chunks of a merge; the marked text is made from them at the end.
 struct merge_writer {
-    std::string& out;
-    std::string_view eol;
+    merge_result& result;
 
     void put(const lines& l, std::size_t begin, std::size_t end) {
-        for (std::size_t i = begin; i < end; ++i) out += l[i];
+        if (begin == end) return;
+        if (result.chunks.empty() || result.chunks.back().conflict) result.chunks.emplace_back();
+        for (std::size_t i = begin; i < end; ++i) result.chunks.back().text += l[i];
     }
-    void marker(std::string_view m, std::string_view name) {
-        // A side that ends without a line feed must not swallow the marker.
-        if (!out.empty() && out.back() != '\n') out += eol;
-        out += m;
-        if (!name.empty()) {
-            out += ' ';
-            // A line break in a name would end the marker line early.
-            for (const char c : name) out += c == '\n' || c == '\r' ? ' ' : c;
+    void conflict(const lines& o, side_range ro, const lines* b, side_range rb,
+                  const lines& t, side_range rt) {
+        merge_chunk c;
+        c.conflict = true;
+        for (std::size_t i = ro.begin; i < ro.end; ++i) c.ours += o[i];
+        for (std::size_t i = rt.begin; i < rt.end; ++i) c.theirs += t[i];
+        if (b != nullptr) {
+            c.has_base = true;
+            for (std::size_t i = rb.begin; i < rb.end; ++i) c.base += (*b)[i];
         }
-        out += eol;
+        result.chunks.push_back(std::move(c));
+        ++result.conflicts;
     }
 };
+
+void marker(std::string& out, std::string_view eol, std::string_view m, std::string_view name) {
+    // A side that ends without a line feed must not swallow the marker.
+    if (!out.empty() && out.back() != '\n') out += eol;
+    out += m;
+    if (!name.empty()) {
+        out += ' ';
+        // A line break in a name would end the marker line early.
+        for (const char c : name) out += c == '\n' || c == '\r' ? ' ' : c;
+    }
+    out += eol;
+}
+
+// The merge as one text, each conflict between markers.
+std::string marked_text(const merge_result& r) {
+    std::string out;
+    for (const merge_chunk& c : r.chunks) {
+        if (!c.conflict) {
+            out += c.text;
+            continue;
+        }
+        marker(out, r.eol, conflict_start_marker, r.ours_name);
+        out += c.ours;
+        if (c.has_base) {
+            marker(out, r.eol, conflict_base_marker, r.base_name);
+            out += c.base;
+        }
+        marker(out, r.eol, conflict_separator, {});
+        out += c.theirs;
+        marker(out, r.eol, conflict_end_marker, r.theirs_name);
+    }
+    return out;
+}
 
 bool same_lines(const lines& a, std::size_t ab, std::size_t ae, const lines& b, std::size_t bb,
                 std::size_t be) {
@@ -42,9 +83,6 @@ bool same_lines(const lines& a, std::size_t ab, std::size_t ae, const lines& b, 
 
 // The lines of one side over the base region [lo, hi), given the side's hunks
 // [first, last) that fall in it; the base lines themselves when it has none there.
-struct side_range {
-    std::size_t begin, end;
-};
 
 side_range side_over(const std::vector<line_hunk>& hunks, std::size_t first, std::size_t last,
                      std::size_t lo, std::size_t hi) {
@@ -65,7 +103,11 @@ merge_result merge3(std::string_view base_text, std::string_view ours_text,
     const std::vector<line_hunk> b = diff_lines(base, theirs);
 
     merge_result result;
-    merge_writer w{result.text, line_end_of(base)};
+    result.eol = line_end_of(base);
+    result.ours_name = ours_name;
+    result.base_name = base_name;
+    result.theirs_name = theirs_name;
+    merge_writer w{result};
     std::size_t i = 0;
     std::size_t j = 0;
     std::size_t pos = 0;
@@ -101,17 +143,11 @@ merge_result merge3(std::string_view base_text, std::string_view ours_text,
         } else if (same_lines(ours, o.begin, o.end, theirs, t.begin, t.end)) {
             w.put(ours, o.begin, o.end);
         } else {
-            ++result.conflicts;
-            w.marker(conflict_start_marker, ours_name);
-            w.put(ours, o.begin, o.end);
-            w.marker(conflict_base_marker, base_name);
-            w.put(base, lo, hi);
-            w.marker(conflict_separator, {});
-            w.put(theirs, t.begin, t.end);
-            w.marker(conflict_end_marker, theirs_name);
+            w.conflict(ours, o, &base, {lo, hi}, theirs, t);
         }
     }
     w.put(base, pos, base.size());
+    result.text = marked_text(result);
     return result;
 }
 
@@ -120,31 +156,39 @@ merge_result merge2(std::string_view a_text, std::string_view b_text, std::strin
     const lines a = split_lines(a_text);
     const lines b = split_lines(b_text);
     merge_result result;
-    merge_writer w{result.text, line_end_of(a)};
+    result.eol = line_end_of(a);
+    result.ours_name = a_name;
+    result.theirs_name = b_name;
+    merge_writer w{result};
     std::size_t pos = 0;
     for (const line_hunk& h : diff_lines(a, b)) {
         w.put(a, pos, h.a_begin);
-        ++result.conflicts;
-        w.marker(conflict_start_marker, a_name);
-        w.put(a, h.a_begin, h.a_end);
-        w.marker(conflict_separator, {});
-        w.put(b, h.b_begin, h.b_end);
-        w.marker(conflict_end_marker, b_name);
+        w.conflict(a, {h.a_begin, h.a_end}, nullptr, {}, b, {h.b_begin, h.b_end});
         pos = h.a_end;
     }
     w.put(a, pos, a.size());
+    result.text = marked_text(result);
     return result;
 }
 
 merge_result merge_contributors(const std::vector<std::string>& texts,
                                 const std::vector<std::string>& names) {
     const auto name = [&](std::size_t k) { return k < names.size() ? names[k] : std::string(); };
-    if (texts.size() < 2) return merge_result{texts.empty() ? std::string() : texts[0], 0};
+    if (texts.size() < 2) {
+        merge_result single;
+        if (!texts.empty()) {
+            single.text = texts[0];
+            single.chunks.emplace_back().text = texts[0];
+        }
+        return single;
+    }
     if (texts.size() == 2) return merge2(texts[0], texts[1], name(0), name(1));
     merge_result merged = merge3(texts[0], texts[1], texts[2], name(0), name(1), name(2));
     std::string merged_name = name(1) + ", " + name(2);
     for (std::size_t k = 3; k < texts.size(); ++k) {
         merge_result next = merge3(texts[0], merged.text, texts[k], name(0), merged_name, name(k));
+        // Earlier conflicts stand marked inside the chunks of this fold.
+        if (merged.conflicts > 0) next.chunks.clear();
         next.conflicts += merged.conflicts;
         merged = std::move(next);
         merged_name += ", " + name(k);

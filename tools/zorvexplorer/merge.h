@@ -13,9 +13,21 @@ inline constexpr std::string_view conflict_base_marker = "|||||||";
 inline constexpr std::string_view conflict_separator = "=======";
 inline constexpr std::string_view conflict_end_marker = ">>>>>>>";
 
+/// A stretch of a merge: text both sides agree on (or that one side alone changed), or a
+/// conflict with the lines of each side. Lines keep their own line ends.
+struct merge_chunk {
+    bool conflict = false;
+    std::string text;                 // the merged text, when no conflict
+    std::string ours, base, theirs;   // a conflict's sides
+    bool has_base = false;            // false in a merge without a base
+};
+
 struct merge_result {
-    std::string text;
+    std::string text;  // the merge, conflicts marked
     std::size_t conflicts = 0;
+    std::vector<merge_chunk> chunks;  // the same merge in stretches
+    std::string eol;                  // line end of the markers: "\r\n" or "\n"
+    std::string ours_name, base_name, theirs_name;  // the conflicts' labels
     bool clean() const { return conflicts == 0; }
 };
 
@@ -37,6 +49,8 @@ merge_result merge2(std::string_view a, std::string_view b, std::string_view a_n
 /// Merges texts as one request does: two texts merge2; with more the first is the base and
 /// the others are folded in one at a time (the result so far standing as "ours", labelled
 /// with the names merged into it, joined by ", "). names label texts position by position.
+/// After a fold of four or more, chunks describe the last fold only: a conflict of an
+/// earlier one stands marked inside them, and chunks is left empty then.
 merge_result merge_contributors(const std::vector<std::string>& texts,
                                 const std::vector<std::string>& names);
 

@@ -153,7 +153,7 @@ outcome run_compare(const request& r, const client_context& context) {
             "page " + path + ": " + describe_changes(r.display_names, in.texts, in.facts)};
 }
 
-outcome run_merge(const request& r) {
+outcome run_merge(const request& r, const client_context& context) {
     // Relative to the client's folder is no place a user meant.
     if (!r.output->starts_with('/')) return failed(*r.output + ": not an absolute path");
     const contributor_texts in = read_contributors(r);
@@ -165,12 +165,33 @@ outcome run_merge(const request& r) {
         }
     }
     const merge_result merged = merge_contributors(in.texts, r.display_names);
-    const std::string error =
-        write_output_file(*r.output, encode_text(merged.text, in.first_encoding, in.first_had_bom));
+    // The one way the output is written, whether the user resolved the merge or not.
+    const auto write_output = [&](const std::string& text) {
+        return write_output_file(*r.output,
+                                 encode_text(text, in.first_encoding, in.first_had_bom));
+    };
+    std::string not_shown;
+    if (!merged.clean() && !merged.chunks.empty() && context.resolve_conflicts) {
+        const merge_session_result s = context.resolve_conflicts(merged, *r.output, write_output);
+        switch (s.end) {
+            case merge_session_end::saved:
+                return {boolean_response(true), "true: " + std::to_string(merged.conflicts) +
+                                                    " conflict(s) resolved by the user, merged "
+                                                    "into " + *r.output};
+            case merge_session_end::cancelled:
+            case merge_session_end::closed:
+                return {boolean_response(false),
+                        "false: " + s.detail + "; " + *r.output + " left as it was"};
+            case merge_session_end::not_served:
+                not_shown = " (no merge page: " + s.detail + ")";
+                break;
+        }
+    }
+    const std::string error = write_output(merged.text);
     if (!error.empty()) return failed("cannot write the output " + error);
     if (!merged.clean()) {
         return {boolean_response(false), "false: " + std::to_string(merged.conflicts) +
-                                             " conflict(s) marked in " + *r.output};
+                                             " conflict(s) marked in " + *r.output + not_shown};
     }
     return {boolean_response(true), "true: merged into " + *r.output};
 }
@@ -206,7 +227,7 @@ std::string serve_checked_message(std::string_view message, const client_context
     if (std::string reason = check_call(call, r); !reason.empty()) {
         return answer(call.method, fault(fault_invalid_params, reason));
     }
-    const outcome o = r.method == compare_method ? run_compare(r, context) : run_merge(r);
+    const outcome o = r.method == compare_method ? run_compare(r, context) : run_merge(r, context);
     return answer(describe(r), o);
 }
 

@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "tools/zorvexplorer/merge.h"
+#include "tools/zorvexplorer/merge_server.h"
 #include "tools/zorvexplorer/page_store.h"
 
 namespace zorv {
@@ -18,11 +20,18 @@ struct client_context {
     std::function<void(std::string_view)> log;          // one line to the client's log
     std::function<void(const std::string&)> show_page;  // shows a written compare page
     page_limits pages;                                  // how many compare pages are kept
+    /// When set, a merge with conflicts goes to the user: given the merge, the output's
+    /// name and the writer of the output (the error text, empty on success), it returns
+    /// how the user ended it. Unset: conflicts are written marked.
+    std::function<merge_session_result(const merge_result&, const std::string&,
+                                       const std::function<std::string(const std::string&)>&)>
+        resolve_conflicts;
 };
 
 /// The answer to one message read from a request pipe: an HTTP head and a methodResponse
 /// holding a boolean (true when the compare page was written, or the merge came out
-/// without conflicts), or a fault for a message that is no call we serve. Never empty.
+/// without conflicts or was resolved and saved by the user), or a fault for a message that
+/// is no call we serve. Never empty.
 /// Logs one line naming the method, the files and the outcome. Whatever serving throws
 /// (out of memory included) is logged and answered false.
 std::string serve_message(std::string_view message, const client_context& context);

@@ -4,7 +4,8 @@
 import os
 import sys
 
-from varnex_browser import Sandbox, start_chromium
+from varnex_browser import Sandbox, start_chromium, wait_for
+from test_merge_page import recorded_urls, recorder_env
 
 SETTINGS = """# relay settings
 [service]
@@ -51,13 +52,34 @@ def compare_shots(box, browser, out_dir):
     browser.save_screenshot(os.path.join(out_dir, "compare-three-files.png"))
 
 
+def merge_shot(box, browser, out_dir):
+    base = SETTINGS
+    mine = edited(base, [("workers = 4", "workers = 8"), ("log_level = info", "log_level = warn"),
+                         ("idle_seconds = 600", "idle_seconds = 900")])
+    theirs = edited(base, [("workers = 4", "workers = 6"), ("retries = 3", "retries = 5"),
+                           ("idle_seconds = 600", "idle_seconds = 300")])
+    for name, text in (("base.ini", base), ("mine.ini", mine), ("theirs.ini", theirs)):
+        box.write(name, text)
+    child = box.start_trelmerge(["-base", "base.ini", "mine.ini", "theirs.ini", "-out",
+                                 "merged.ini", "-fname", "base.ini", "-fname", "mine.ini",
+                                 "-fname", "theirs.ini"])
+    url = wait_for(lambda: recorded_urls(box.root), 60, "the merge page")[0]
+    browser.get(url)
+    browser.find_element("css selector", "#conflict-1 button[data-take=left]").click()
+    browser.save_screenshot(os.path.join(out_dir, "merge-page.png"))
+    browser.find_element("id", "cancel").click()
+    child.wait(timeout=30)
+
+
 def main():
     out_dir = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else "docs")
     box = Sandbox()
+    box.env.update(recorder_env(box.root))
     browser = None
     try:
         browser = start_chromium(box.root, 1200, 700)
         compare_shots(box, browser, out_dir)
+        merge_shot(box, browser, out_dir)
     finally:
         if browser:
             browser.quit()

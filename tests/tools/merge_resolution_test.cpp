@@ -1,0 +1,102 @@
+#include "tools/zorvexplorer/merge_resolution.h"
+
+#include <gtest/gtest.h>
+
+#include "tools/desktop/desktop.h"
+#include "tools/zorvexplorer/merge_ui.h"
+
+namespace zorv {
+namespace {
+
+using enum conflict_choice;
+
+TEST(resolve_merge, takes_each_choice_byte_for_byte) {
+    const struct {
+        const char* what;
+        const char* base;
+        const char* ours;
+        const char* theirs;
+        std::vector<conflict_resolution> resolutions;
+        const char* expected;
+    } cases[] = {
+        {"left", "a\nb\nc\n", "a\nours\nc\n", "a\ntheirs\nc\n", {{left, ""}}, "a\nours\nc\n"},
+        {"right", "a\nb\nc\n", "a\nours\nc\n", "a\ntheirs\nc\n", {{right, ""}}, "a\ntheirs\nc\n"},
+        {"left then right", "a\nb\nc\n", "a\nours\nc\n", "a\ntheirs\nc\n",
+         {{left_then_right, ""}}, "a\nours\ntheirs\nc\n"},
+        {"right then left", "a\nb\nc\n", "a\nours\nc\n", "a\ntheirs\nc\n",
+         {{right_then_left, ""}}, "a\ntheirs\nours\nc\n"},
+        {"base", "a\nb\nc\n", "a\nours\nc\n", "a\ntheirs\nc\n", {{base, ""}}, "a\nb\nc\n"},
+        {"edited text gets a line end", "a\nb\nc\n", "a\nours\nc\n", "a\ntheirs\nc\n",
+         {{edited, "mine\nand theirs"}}, "a\nmine\nand theirs\nc\n"},
+        {"edited to nothing", "a\nb\nc\n", "a\nours\nc\n", "a\ntheirs\nc\n", {{edited, ""}},
+         "a\nc\n"},
+        {"CR LF kept and given to edits", "a\r\nb\r\nc\r\n", "a\r\nours\r\nc\r\n",
+         "a\r\ntheirs\r\nc\r\n", {{edited, "x\ny\r\n"}}, "a\r\nx\r\ny\r\nc\r\n"},
+        {"sides without a last line end are joined on lines of their own", "a\nb", "a\nours",
+         "a\ntheirs", {{left_then_right, ""}}, "a\nours\ntheirs"},
+        {"an edit at the end of a file without a last line end", "a\nb", "a\nours", "a\ntheirs",
+         {{edited, "both"}}, "a\nboth"},
+        {"two conflicts around a clean change", "1\n2\n3\n4\n5\n6\n7\n8\n9\n",
+         "1\nA\n3\n4\n5\n6\n7\nB\n9\n", "1\nX\n3\n4\nfive\n6\n7\nY\n9\n",
+         {{left, ""}, {edited, "by hand"}}, "1\nA\n3\n4\nfive\n6\n7\nby hand\n9\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const merge_result merged = merge3(c.base, c.ours, c.theirs, "b", "o", "t");
+        const resolved_merge r = resolve_merge(merged, c.resolutions);
+        EXPECT_EQ(r.error, "");
+        EXPECT_EQ(r.text, c.expected);
+    }
+}
+
+TEST(resolve_merge, refuses_what_does_not_fit_the_merge) {
+    const merge_result three = merge3("a\nb\n", "a\nB\n", "a\nBB\n", "b", "o", "t");
+    EXPECT_EQ(resolve_merge(three, {}).error, "0 resolutions for 1 conflicts");
+    EXPECT_EQ(resolve_merge(three, {{left, ""}, {left, ""}}).error,
+              "2 resolutions for 1 conflicts");
+    const merge_result two = merge2("a\nb\n", "a\nB\n", "x", "y");
+    EXPECT_EQ(resolve_merge(two, {{base, ""}}).error, "conflict 1 has no base to take");
+    EXPECT_EQ(resolve_merge(two, {{right, ""}}).text, "a\nB\n");
+}
+
+TEST(choice_named, knows_the_page_names_only) {
+    EXPECT_EQ(choice_named("left"), left);
+    EXPECT_EQ(choice_named("right-left"), right_then_left);
+    EXPECT_EQ(choice_named("edit"), edited);
+    EXPECT_EQ(choice_named("Left"), std::nullopt);
+    EXPECT_EQ(choice_named(""), std::nullopt);
+}
+
+TEST(merge_ui_for, follows_the_setting_then_the_desktop) {
+    const struct {
+        const char* setting;
+        bool desktop;
+        merge_ui expected;
+    } cases[] = {
+        {nullptr, true, merge_ui::browser}, {nullptr, false, merge_ui::none},
+        {"", true, merge_ui::browser},      {"none", true, merge_ui::none},
+        {"browser", false, merge_ui::browser}, {"other", false, merge_ui::none},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(merge_ui_for(c.setting, c.desktop), c.expected)
+            << (c.setting ? c.setting : "(unset)") << " " << c.desktop;
+    }
+    EXPECT_EQ(heartbeat_limit_for(nullptr).count(), 15000);
+    EXPECT_EQ(heartbeat_limit_for("2500").count(), 2500);
+    for (const char* bad : {"", "0", "-5", "12x", "fast"})
+        EXPECT_EQ(heartbeat_limit_for(bad).count(), 15000) << bad;
+}
+
+TEST(browser_commands, reads_the_browser_setting_as_a_list_of_commands) {
+    using commands = std::vector<std::vector<std::string>>;
+    const std::string url = "http://127.0.0.1:5/t/";
+    EXPECT_EQ(desktop::browser_commands("", url), (commands{{"xdg-open", url}}));
+    EXPECT_EQ(desktop::browser_commands("firefox", url), (commands{{"firefox", url}}));
+    EXPECT_EQ(desktop::browser_commands("w3m -o x:lynx %s --now:", url),
+              (commands{{"w3m", "-o", "x", url}, {"lynx", url, "--now"}}));
+    EXPECT_EQ(desktop::browser_commands("open --url=%s 100%%", url),
+              (commands{{"open", "--url=" + url, "100%"}}));
+}
+
+}  // namespace
+}  // namespace zorv
