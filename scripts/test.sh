@@ -48,11 +48,21 @@ configure() {
 # ctest_counts CTEST-ARGS...: runs ctest and prints "ctest: N passed, N failed".
 ctest_counts() { "$top/scripts/ctest-counts.sh" "$@"; }
 
-# build_and_test NAME CMAKE-ARGS...: configures, builds everything and runs every test.
+# build_and_test NAME CMAKE-ARGS...: configures, builds everything and runs every test but
+# the browser's, which have a stage of their own.
 build_and_test() {
     local name=$1
     configure "$@" && cmake --build "$root/$name" -j "$jobs" &&
-        ctest_counts --test-dir "$root/$name"
+        ctest_counts --test-dir "$root/$name" -LE browser
+}
+
+# The compare and merge pages in headless Chromium, driven by Selenium, with the plain build's
+# programs; one at a time, as each starts a browser.
+browser() {
+    configure plain -DCMAKE_BUILD_TYPE=RelWithDebInfo &&
+        cmake --build "$root/plain" -j "$jobs" --target trelmerge zorv_service trelmergeutf8 \
+            zorvexplorer &&
+        ctest_counts --test-dir "$root/plain" -L browser
 }
 
 # Only what the concurrent tests need is built with ThreadSanitizer.
@@ -120,6 +130,7 @@ stage plain build_and_test plain -DCMAKE_BUILD_TYPE=RelWithDebInfo
 stage asan-ubsan build_and_test asan-ubsan -DCMAKE_BUILD_TYPE=Debug \
     "-DCMAKE_CXX_FLAGS=$sanitize_address"
 stage tsan tsan
+stage browser browser
 stage package tests/package/package_test.sh "$root/plain"
 stage fuzz env VARNEX_FUZZ_BUILD="$root/fuzz" scripts/fuzz.sh
 stage windows windows
