@@ -1,24 +1,32 @@
 // relay_bench: what the relay service costs, each figure beside a baseline measured in the
-// same run.
+// same run, with the pipe directory where users have it (tmpfs).
 //
-// - a warm trelmerge run (service and client up) beside a trivial program started the same
-//   way that makes one round trip on a local pipe;
-// - relay throughput with 1, 8 and 64 concurrent front ends beside the same exchanges
-//   answered directly by an in-process server;
-// - one 64 MiB request through the relay beside the same request sent to that server.
+// - a warm trelmerge run (service and client up) beside a statically linked C program,
+//   started the same way, that makes one round trip on a Unix socket;
+// - a cold first run (no service running) in milliseconds;
+// - throughput with 1, 8 and 64 concurrent front ends beside a bare model of the same
+//   three-process protocol (bare_relay) and beside an in-process server answering at once;
+// - one 64 MiB request through the relay beside a direct socket copy into a buffer
+//   reserved once;
+// - the service's resident memory when idle and at its peak.
+#include <sys/statfs.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "common/pipe_names.h"
 #include "common/product_runtime.h"
+#include "platform/message_buffer.h"
 #include "platform/pipe.h"
 #include "platform/thread.h"
-#include "service/relay.h"
 #include "tests/support/run_program.h"
 #include "tests/support/sandbox.h"
 
@@ -31,6 +39,8 @@ constexpr std::string_view answer =
     "<?xml version=\"1.0\"?><methodResponse><params><param><value><boolean>1</boolean>"
     "</value></param></params></methodResponse>";
 constexpr std::string_view direct_pipe = R"(\\.\pipe\relay_bench\direct)";
+constexpr std::string_view bare_pipe = R"(\\.\pipe\relay_bench\bare)";
+constexpr long tmpfs_magic = 0x01021994;
 
 double ms_since(bench_clock::time_point start) {
     return std::chrono::duration<double, std::milli>(bench_clock::now() - start).count();
@@ -41,12 +51,33 @@ double median(std::vector<double> v) {
     return v.empty() ? 0 : v[v.size() / 2];
 }
 
-// The baseline server: answers each connection's one request as the service's relay does,
-// but without the hop to the client.
+// Where users keep their pipes: the runtime directory, else /dev/shm, else /tmp.
+fs::path private_pipe_dir() {
+    std::vector<std::string> parents;
+    if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime && *runtime) {
+        parents.push_back(runtime);
+    }
+    parents.push_back("/dev/shm");
+    parents.push_back("/tmp");
+    for (const std::string& parent : parents) {
+        std::string dir = parent + "/relay-bench-XXXXXX";
+        if (::mkdtemp(dir.data()) != nullptr) return dir;
+    }
+    return {};
+}
+
+std::string file_system_of(const fs::path& dir) {
+    struct statfs st {};
+    if (::statfs(dir.c_str(), &st) != 0) return "unknown";
+    return st.f_type == tmpfs_magic ? "tmpfs" : "not tmpfs";
+}
+
+// The direct baseline: answers each connection's one request at once, reading it into a
+// buffer reserved once.
 void serve_direct(void* raw) {
     platform::pipe* connection = static_cast<platform::pipe*>(raw);
-    message_buffer request;
-    (void)read_pipe_message_into(*connection, request);
+    platform::message_buffer request;
+    (void)platform::read_message_into(*connection, request);
     (void)connection->write(answer);
     delete connection;
 }
@@ -82,7 +113,8 @@ bool exchange(const std::string& name, const std::string& request, std::atomic<i
     }
     if (!pipe.valid() || !pipe.write(request)) return false;
     char reply[1024];
-    return pipe.read(reply, sizeof reply - 1).status != platform::io_status::failed;
+    const platform::io_result r = pipe.read(reply, sizeof reply - 1);
+    return r.status != platform::io_status::failed && r.count > 0;
 }
 
 struct throughput {
@@ -116,10 +148,43 @@ double time_one(const std::string& name, const std::string& request) {
     return ms_since(start);
 }
 
+// A field of /proc/<pid>/status in KiB (VmRSS, VmHWM); -1 when unreadable.
+long status_kib(int pid, std::string_view field) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind(field, 0) == 0 && line.size() > field.size() && line[field.size()] == ':') {
+            return std::atol(line.c_str() + field.size() + 1);
+        }
+    }
+    return -1;
+}
+
+int service_pid(const test_support::sandbox& box) {
+    std::ifstream pid_file(box.user_work_dir() / "zorv_service.pid");
+    int pid = -1;
+    pid_file >> pid;
+    return pid;
+}
+
+// Ends the service and its client and removes their sockets, as after a new login.
+void end_service(const test_support::sandbox& box, const std::string& launcher) {
+    box.kill_product_processes();
+    test_support::wait_until([&] { return !platform::wait_named_pipe(launcher, 0); });
+    for (const auto& entry : fs::directory_iterator(platform::pipe_directory())) {
+        if (entry.path().filename().string().rfind("qorva.", 0) == 0) fs::remove(entry.path());
+    }
+}
+
+const char* verdict(bool met) { return met ? "met" : "MISSED"; }
+
 }  // namespace
 
 int main() {
     test_support::sandbox box;
+    const fs::path pipe_dir = private_pipe_dir();
+    if (pipe_dir.empty()) return 1;
+    ::setenv("VARNEX_PIPE_DIR", pipe_dir.c_str(), 1);
     box.install_product("fake_zorvexplorer");
     fs::create_directories(box.work_dir());
     test_support::write_file(box.work_dir() / "a.txt", "a\n");
@@ -127,54 +192,87 @@ int main() {
     test_support::run_options options;
     options.cwd = box.work_dir().string();
     options.env["FAKE_CLIENT_MODE"] = "true";
-    options.env["VARNEX_CONNECT_PAUSE_MS"] = "20";
     const std::vector<std::string> trelmerge{(box.product_dir() / "bin/trelmerge").string(),
                                              "a.txt", "b.txt"};
-    if (test_support::run_program(trelmerge, options).exit_code != 0) {
-        std::fprintf(stderr, "relay_bench: the first trelmerge run failed\n");
-        return 1;
+    const std::string relay = launcher_request_pipe_name(sysutl_myloginname());
+    std::printf("pipe directory: %s (%s)\n", pipe_dir.c_str(), file_system_of(pipe_dir).c_str());
+    std::printf("%-28s %22s %30s %8s %8s\n", "measure", "relay", "baseline", "ratio", "goal");
+
+    // Cold first runs: no service, no socket.
+    std::vector<double> cold_ms;
+    for (int i = 0; i < 5; ++i) {
+        end_service(box, relay);
+        const auto start = bench_clock::now();
+        const int status = test_support::run_program(trelmerge, options).exit_code;
+        cold_ms.push_back(ms_since(start));
+        if (status != 0) {
+            std::fprintf(stderr, "relay_bench: a cold trelmerge run failed (%d)\n", status);
+            return 1;
+        }
     }
+    const double cold = median(cold_ms);
+    std::printf("%-28s %19.2f ms %30s %8s %8s  %s\n", "cold first run (median of 5)", cold, "",
+                "", "< 50 ms", verdict(cold < 50));
+
     if (!platform::start_detached_thread(accept_direct, nullptr, 0)) return 1;
     const std::string direct(direct_pipe);
-    const std::string relay = launcher_request_pipe_name(sysutl_myloginname());
-    test_support::wait_until([&] { return platform::wait_named_pipe(direct, 0); });
+    const std::string bare(bare_pipe);
+    test_support::background_program bare_model(
+        {test_support::built_program("bare_relay").string(),
+         platform::pipe_socket_path(bare_pipe, pipe_dir.string())});
+    if (bare_model.read_line(std::chrono::seconds(10)) != "ready" ||
+        !test_support::wait_until([&] { return platform::wait_named_pipe(direct, 0); })) {
+        std::fprintf(stderr, "relay_bench: a baseline server did not start\n");
+        return 1;
+    }
 
-    // Warm runs.
+    // Warm runs, each beside a run of the static baseline.
     constexpr int runs = 41;
-    const std::vector<std::string> trivial{test_support::built_program("bench_round_trip").string(),
-                                           direct, "600"};
-    std::vector<double> front_end_ms, baseline_ms;
+    const std::vector<std::string> floor{test_support::built_program("static_round_trip").string(),
+                                         platform::pipe_socket_path(direct, pipe_dir.string()),
+                                         "600"};
+    std::vector<double> front_end_ms, floor_ms;
     for (int i = 0; i < runs + 3; ++i) {
         auto start = bench_clock::now();
         const int status = test_support::run_program(trelmerge, options).exit_code;
         const double fe = ms_since(start);
         start = bench_clock::now();
-        const int base_status = test_support::run_program(trivial, options).exit_code;
+        const int floor_status = test_support::run_program(floor, options).exit_code;
         const double base = ms_since(start);
-        if (status != 0 || base_status != 0) {
-            std::fprintf(stderr, "relay_bench: a warm run failed (%d, %d)\n", status, base_status);
+        if (status != 0 || floor_status != 0) {
+            std::fprintf(stderr, "relay_bench: a warm run failed (%d, %d)\n", status,
+                         floor_status);
             return 1;
         }
         if (i >= 3) {
             front_end_ms.push_back(fe);
-            baseline_ms.push_back(base);
+            floor_ms.push_back(base);
         }
     }
-    const double fe = median(front_end_ms), base = median(baseline_ms);
-    std::printf("warm trelmerge run (median of %d):  %8.2f ms   baseline %8.2f ms   ratio %.2f\n",
-                runs, fe, base, fe / base);
+    const double fe = median(front_end_ms), base = median(floor_ms);
+    std::printf("%-28s %19.3f ms %18s %8.3f ms %8.2f %8s  %s\n", "warm run (median of 41)", fe,
+                "static C", base, fe / base, "<= 1.3", verdict(fe / base <= 1.3));
+    const int pid = service_pid(box);
+    const long idle_kib = status_kib(pid, "VmRSS");
 
     // Throughput.
     const std::string request(600, 'r');
     for (int front_ends : {1, 8, 64}) {
         const int total = 64 * 40;
         const throughput r = run_concurrent(relay, front_ends, total, request);
-        const throughput b = run_concurrent(direct, front_ends, total, request);
-        std::printf(
-            "relay, %2d front ends:  %8.0f req/s   baseline %8.0f req/s   ratio %.2f"
-            "   (failures %d/%d, busy retries %d/%d)\n",
-            front_ends, r.per_second, b.per_second, r.per_second / b.per_second, r.failures,
-            b.failures, r.retries, b.retries);
+        const throughput m = run_concurrent(bare, front_ends, total, request);
+        const throughput d = run_concurrent(direct, front_ends, total, request);
+        char label[64];
+        std::snprintf(label, sizeof label, "%d front end%s (req/s)", front_ends,
+                      front_ends == 1 ? "" : "s");
+        const double to_model = r.per_second / m.per_second;
+        std::printf("%-28s %22.0f %18s %11.0f %8.2f %8s  %s\n", label, r.per_second,
+                    "bare model", m.per_second, to_model, front_ends == 64 ? ">= 0.8" : "",
+                    front_ends == 64 ? verdict(to_model >= 0.8 && r.failures == 0) : "");
+        std::printf("%-28s %22s %18s %11.0f %8.2f   lost: relay %d, model %d, direct %d;"
+                    " busy retries %d/%d/%d\n",
+                    "", "", "direct answer", d.per_second, r.per_second / d.per_second,
+                    r.failures, m.failures, d.failures, r.retries, m.retries, d.retries);
     }
 
     // One large request.
@@ -185,10 +283,13 @@ int main() {
         copy_ms.push_back(time_one(direct, large));
     }
     const double r = median(relay_ms), c = median(copy_ms);
-    std::printf(
-        "64 MiB request:  relay %8.1f ms (%6.0f MiB/s)   direct %8.1f ms (%6.0f MiB/s)"
-        "   ratio %.2f\n",
-        r, 64000.0 / r, c, 64000.0 / c, r / c);
+    std::printf("%-28s %19.1f ms %18s %8.1f ms %8.2f %8s  %s   (speed relative to the copy)\n",
+                "64 MiB request", r, "direct copy", c, c / r, ">= 0.5", verdict(c / r >= 0.5));
+    const long peak_kib = status_kib(pid, "VmHWM");
+    std::printf("%-28s %16ld KiB idle %14ld KiB peak %8s %8s  %s\n", "zorv_service RSS", idle_kib,
+                peak_kib, "", "< 4 MiB", verdict(idle_kib >= 0 && idle_kib < 4096));
     box.kill_product_processes();
+    bare_model.kill();
+    fs::remove_all(pipe_dir);
     return 0;
 }

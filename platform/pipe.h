@@ -111,6 +111,13 @@ class pipe {
     /// Writes data as one message. False when it could not be written whole.
     bool write(std::string_view data);
 
+    /// Writes start followed by the rest of from's current message (after a read that gave
+    /// more_data) as one message. POSIX: the rest passes through in pieces as it arrives, so
+    /// a large message is never held whole; Windows reads it whole first. False when from
+    /// broke before its message ended, or the write failed; a reader of this pipe then never
+    /// gets the cut message as a whole one (POSIX: this connection is broken off).
+    bool write_with_rest_of(pipe& from, std::string_view start);
+
     /// Waits until the peer has read what was written (FlushFileBuffers).
     bool flush();
 

@@ -24,6 +24,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <string>
 #include <thread>
 #include <vector>
@@ -173,6 +174,44 @@ bool read_exact(int fd, void* buffer, std::size_t size) {
         size -= static_cast<std::size_t>(n);
     }
     return true;
+}
+
+/// Sends every byte of parts, in one system call where the socket takes them all.
+bool send_all(int fd, iovec* parts, int count) {
+    while (count > 0) {
+        msghdr msg{};
+        msg.msg_iov = parts;
+        msg.msg_iovlen = static_cast<std::size_t>(count);
+        const ssize_t n = ::sendmsg(fd, &msg, MSG_NOSIGNAL);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        auto written = static_cast<std::size_t>(n);
+        while (count > 0 && written >= parts->iov_len) {
+            written -= parts->iov_len;
+            ++parts;
+            --count;
+        }
+        if (count > 0) {
+            parts->iov_base = static_cast<char*>(parts->iov_base) + written;
+            parts->iov_len -= written;
+        }
+    }
+    return true;
+}
+
+bool send_all(int fd, const char* data, std::size_t size) {
+    iovec part{const_cast<char*>(data), size};
+    return send_all(fd, &part, 1);
+}
+
+/// The length prefix of a message of length bytes, and its first bytes.
+bool send_message_part(int fd, std::uint32_t length, std::string_view first) {
+    const std::uint32_t header = htonl(length);
+    iovec parts[2] = {{const_cast<std::uint32_t*>(&header), sizeof header},
+                      {const_cast<char*>(first.data()), first.size()}};
+    return send_all(fd, parts, first.empty() ? 1 : 2);
 }
 
 /// A socket file this process bound and has not removed yet.
@@ -499,31 +538,40 @@ std::size_t pipe::message_bytes_left() {
 bool pipe::write(std::string_view data) {
     if (!impl_ || !impl_->can_write || !impl_->connection.valid()) return false;
     if (data.size() > std::numeric_limits<std::uint32_t>::max()) return false;
-    const std::uint32_t header = htonl(static_cast<std::uint32_t>(data.size()));
-    iovec parts[2] = {{const_cast<std::uint32_t*>(&header), sizeof header},
-                      {const_cast<char*>(data.data()), data.size()}};
-    iovec* next = parts;
-    int left = 2;
-    while (left > 0) {
-        msghdr msg{};
-        msg.msg_iov = next;
-        msg.msg_iovlen = static_cast<std::size_t>(left);
-        ssize_t n = ::sendmsg(impl_->connection.get(), &msg, MSG_NOSIGNAL);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        auto written = static_cast<std::size_t>(n);
-        while (left > 0 && written >= next->iov_len) {
-            written -= next->iov_len;
-            ++next;
-            --left;
-        }
-        if (left > 0) {
-            next->iov_base = static_cast<char*>(next->iov_base) + written;
-            next->iov_len -= written;
-        }
+    return send_message_part(impl_->connection.get(), static_cast<std::uint32_t>(data.size()),
+                             data);
+}
+
+bool pipe::write_with_rest_of(pipe& from, std::string_view start) {
+    if (!from.impl_ || !from.impl_->in_message || !from.impl_->connection.valid()) {
+        return write(start);
     }
+    impl& source = *from.impl_;
+    const std::uint64_t total = start.size() + std::uint64_t{source.remaining};
+    if (!impl_ || !impl_->can_write || !impl_->connection.valid() ||
+        total > std::numeric_limits<std::uint32_t>::max()) {
+        return false;
+    }
+    const int out = impl_->connection.get();
+    const auto break_off = [&] {
+        // The reader sees the stream end inside the message, and drops it.
+        ::shutdown(out, SHUT_RDWR);
+        return false;
+    };
+    if (!send_message_part(out, static_cast<std::uint32_t>(total), start)) return break_off();
+    // Big enough that each piece is a few socket buffers, small enough to stay in cache.
+    constexpr std::size_t piece_size = 256 * 1024;
+    const std::unique_ptr<char[]> piece(new (std::nothrow) char[piece_size]);
+    if (!piece) return break_off();
+    const int in = source.connection.get();
+    while (source.remaining > 0) {
+        const ssize_t n = ::recv(in, piece.get(), std::min<std::size_t>(piece_size, source.remaining), 0);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return break_off();
+        source.remaining -= static_cast<std::uint32_t>(n);
+        if (!send_all(out, piece.get(), static_cast<std::size_t>(n))) return break_off();
+    }
+    source.in_message = false;
     return true;
 }
 

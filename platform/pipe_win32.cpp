@@ -239,6 +239,19 @@ bool pipe::write(std::string_view data) {
     return written == data.size();
 }
 
+bool pipe::write_with_rest_of(pipe& from, std::string_view start) {
+    // A message pipe takes a message in one write: gather the rest behind start first.
+    std::string whole(start);
+    char piece[4096];
+    for (;;) {
+        const io_result r = from.read(piece, sizeof piece);
+        if (r.status == io_status::failed) return false;
+        whole.append(piece, r.count);
+        if (r.status == io_status::ok) break;
+    }
+    return write(whole);
+}
+
 bool pipe::flush() { return impl_ && FlushFileBuffers(impl_->handle); }
 
 void pipe::disconnect() {

@@ -51,21 +51,32 @@ std::string read_pipe_message(platform::pipe& pipe) {
 
 namespace {
 
-// Forwards the front end's request behind its head; false when it could not be read whole.
-bool forward_request(relay_job& job) {
-    // The request is read behind room for its head, so head and body go out in one write
-    // without copying the body again.
-    message_buffer framed;
-    if (!framed.reserve(max_request_header)) return false;
-    framed.resize_within_capacity(max_request_header);
-    if (!read_pipe_message_into(job.launcher_pipe, framed)) return false;
-    const std::size_t body_size = framed.size() - max_request_header;
+// Most requests arrive in one read of this size.
+constexpr std::size_t first_read_size = 4096;
+
+// Forwards the front end's request behind its head. The first part of the request is read
+// behind room for its head, so that head and body go out in one write without a second copy;
+// a longer request then passes on as it arrives, its length known from the first read, so
+// that the relay never holds it whole. A front end that goes away in the middle of its
+// request leaves the client a cut message, which it drops and answers with nothing.
+void forward_request(relay_job& job) {
+    char framed[max_request_header + first_read_size];
+    char* const body = framed + max_request_header;
+    const platform::io_result first = job.launcher_pipe.read(body, first_read_size);
+    // A front end that closed without writing sends an empty request.
+    const std::size_t first_size = first.status == platform::io_status::failed ? 0 : first.count;
+    const bool more = first.status == platform::io_status::more_data;
+    const std::size_t body_size = first_size + (more ? job.launcher_pipe.message_bytes_left() : 0);
     char header[max_request_header];
     const std::size_t header_size = format_request_header(header, body_size);
-    char* const start = framed.data() + (max_request_header - header_size);
+    char* const start = body - header_size;
     std::memcpy(start, header, header_size);
-    (void)job.request_pipe.write(std::string_view(start, header_size + body_size));
-    return true;
+    const std::string_view head_and_first(start, header_size + first_size);
+    if (more) {
+        (void)job.request_pipe.write_with_rest_of(job.launcher_pipe, head_and_first);
+    } else {
+        (void)job.request_pipe.write(head_and_first);
+    }
 }
 
 }  // namespace
@@ -79,20 +90,16 @@ void relay_thread(void* raw_job) {
     std::atomic<int>& in_flight = the_service().relays_in_flight;
     ++in_flight;
 
-    if (!forward_request(*job)) {
-        // A request that does not fit in memory is dropped rather than forwarded cut short.
+    forward_request(*job);
+    message_buffer answer;
+    if (!read_pipe_message_into(job->response_pipe, answer)) {
         write_log_line(out_of_memory_text);
+    } else if (answer.size() == 0) {
+        // The front end's read fails when it is disconnected unanswered.
+        write_log_line(empty_response_text);
     } else {
-        message_buffer answer;
-        if (!read_pipe_message_into(job->response_pipe, answer)) {
-            write_log_line(out_of_memory_text);
-        } else if (answer.size() == 0) {
-            // The front end's read fails when it is disconnected unanswered.
-            write_log_line(empty_response_text);
-        } else {
-            (void)job->launcher_pipe.write(answer.view());
-            (void)job->launcher_pipe.flush();
-        }
+        (void)job->launcher_pipe.write(answer.view());
+        (void)job->launcher_pipe.flush();
     }
 
     job->launcher_pipe.disconnect();

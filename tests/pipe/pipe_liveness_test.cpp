@@ -1,5 +1,6 @@
 // Waiting for a pipe, telling a live server from a dead one's file, and pipes kept out of
 // the file system: what another local user might try against them included.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <stdlib.h>
@@ -334,6 +335,53 @@ TEST_F(pipe_liveness, remove_pipe_files_removes_our_files_and_leaves_anothers) {
     EXPECT_TRUE(fs::exists(other_path));
     EXPECT_FALSE(platform::wait_named_pipe(R"(\\.\pipe\t\ours)", 0));
     close(other);
+}
+
+TEST_F(pipe_liveness, a_message_passed_on_arrives_whole_or_is_seen_cut) {
+    for (bool cut : {false, true}) {
+        SCOPED_TRACE(cut ? "cut" : "whole");
+        pipe in_server = pipe::create_server(R"(\\.\pipe\t\in)", options());
+        pipe out_server = pipe::create_server(R"(\\.\pipe\t\out)", options());
+        pipe sink = pipe::open(R"(\\.\pipe\t\out)", pipe_open::read_write);
+        ASSERT_TRUE(sink.valid() && sink.set_message_read_mode());
+        ASSERT_EQ(out_server.wait_for_client(), connect_status::connected);
+        // The source speaks the wire format by hand: the prefix promises 1 MiB, and a cut
+        // source goes away after half of it.
+        const int source = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_un addr{};
+        addr.sun_family = AF_UNIX;
+        const std::string in_path = socket_path(R"(\\.\pipe\t\in)");
+        std::memcpy(addr.sun_path, in_path.data(), in_path.size());
+        ASSERT_EQ(connect(source, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+        ASSERT_EQ(in_server.wait_for_client(), connect_status::connected);
+        std::string body(1u << 20, 'b');
+        for (std::size_t i = 0; i < body.size(); i += 4099) body[i] = static_cast<char>(i);
+        const std::uint32_t length = htonl(static_cast<std::uint32_t>(body.size()));
+        auto writer = std::async(std::launch::async, [&] {
+            std::string wire(reinterpret_cast<const char*>(&length), 4);
+            wire += cut ? body.substr(0, body.size() / 2) : body;
+            const bool sent = send(source, wire.data(), wire.size(), MSG_NOSIGNAL) ==
+                              static_cast<ssize_t>(wire.size());
+            close(source);
+            return sent;
+        });
+        char first[4096];
+        ASSERT_EQ(in_server.read(first, sizeof first).status, platform::io_status::more_data);
+        auto passed = std::async(std::launch::async, [&] {
+            return out_server.write_with_rest_of(in_server, "head:" + std::string(first, 4096));
+        });
+        platform::message_buffer got;
+        ASSERT_TRUE(platform::read_message_into(sink, got));
+        EXPECT_EQ(passed.get(), !cut);
+        EXPECT_TRUE(writer.get());
+        if (cut) {
+            EXPECT_LT(got.size(), body.size()) << "a cut message came as a whole one";
+            char c;
+            EXPECT_EQ(sink.read(&c, 1).status, platform::io_status::failed);
+        } else {
+            EXPECT_TRUE(got.view() == "head:" + body);
+        }
+    }
 }
 
 }  // namespace
