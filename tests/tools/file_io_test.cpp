@@ -241,23 +241,5 @@ TEST(read_input_file, reads_regular_files_and_refuses_the_rest_without_reading) 
     }
 }
 
-TEST(max_input_bytes, takes_a_positive_number_from_the_environment) {
-    const struct {
-        const char* value;  // null: unset
-        std::uint64_t limit;
-    } rows[] = {
-        {nullptr, 268435456}, {"1000", 1000}, {"0", 268435456}, {"12k", 268435456}, {"", 268435456},
-    };
-    for (const auto& r : rows) {
-        if (r.value == nullptr) {
-            ::unsetenv("VARNEX_CLIENT_MAX_INPUT_BYTES");
-        } else {
-            ::setenv("VARNEX_CLIENT_MAX_INPUT_BYTES", r.value, 1);
-        }
-        EXPECT_EQ(max_input_bytes(), r.limit) << (r.value ? r.value : "unset");
-    }
-    ::unsetenv("VARNEX_CLIENT_MAX_INPUT_BYTES");
-}
-
 }  // namespace
 }  // namespace zorv

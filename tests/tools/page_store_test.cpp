@@ -44,31 +44,5 @@ TEST(prune_pages, keeps_the_newest_pages_younger_than_the_age_limit_and_nothing_
     EXPECT_EQ(prune_pages((dir / "missing").string(), {}), 0u);
 }
 
-TEST(page_limits_from_environment, takes_positive_numbers_and_falls_back_otherwise) {
-    const struct {
-        const char* keep;
-        const char* seconds;
-        std::size_t want_keep;
-        long long want_seconds;
-    } rows[] = {
-        {nullptr, nullptr, 200, 604800},
-        {"5", "60", 5, 60},
-        {"0", "-1", 200, 604800},
-        {"x", "", 200, 604800},
-    };
-    for (const auto& r : rows) {
-        const auto set = [](const char* name, const char* value) {
-            value ? ::setenv(name, value, 1) : ::unsetenv(name);
-        };
-        set("VARNEX_CLIENT_KEEP_PAGES", r.keep);
-        set("VARNEX_CLIENT_KEEP_PAGE_SECONDS", r.seconds);
-        const page_limits limits = page_limits_from_environment();
-        EXPECT_EQ(limits.keep, r.want_keep);
-        EXPECT_EQ(limits.max_age.count(), r.want_seconds);
-    }
-    ::unsetenv("VARNEX_CLIENT_KEEP_PAGES");
-    ::unsetenv("VARNEX_CLIENT_KEEP_PAGE_SECONDS");
-}
-
 }  // namespace
 }  // namespace zorv

@@ -1,6 +1,7 @@
 #include "tools/zorvexplorer/pipe_client.h"
 
 #include <algorithm>
+#include <exception>
 #include <memory>
 
 #include "platform/thread.h"
@@ -18,7 +19,15 @@ struct pair_job {
 
 void pair_thread(void* raw) {
     const std::unique_ptr<pair_job> job(static_cast<pair_job*>(raw));
-    serve_pair(job->names, *job->context);
+    // An exception leaving a thread would end the whole client; the pair's pipes close on
+    // the way out, so its front end learns of the failure.
+    try {
+        serve_pair(job->names, *job->context);
+    } catch (const std::exception& e) {
+        if (job->context->log) job->context->log("pair " + job->names.request + ": " + e.what());
+    } catch (...) {
+        if (job->context->log) job->context->log("pair " + job->names.request + ": failed");
+    }
 }
 
 }  // namespace
