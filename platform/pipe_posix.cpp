@@ -128,17 +128,27 @@ socklen_t fill_address(const std::string& path, bool in_file_system, sockaddr_un
                           : static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + path.size());
 }
 
+bool connect_socket(int fd, const std::string& path, bool in_file_system) {
+    sockaddr_un addr;
+    const socklen_t length = fill_address(path, in_file_system, addr);
+    return length != 0 && ::connect(fd, reinterpret_cast<const sockaddr*>(&addr), length) == 0;
+}
+
+unique_fd new_client_socket() {
+    return unique_fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+}
+
+/// Back to blocking I/O once connected; the socket was made with these flags and no others.
+bool connected_blocking(int fd) { return ::fcntl(fd, F_SETFL, O_RDWR) == 0; }
+
 /// Connects to path without blocking on a full queue (a busy pipe fails at once). errno
 /// tells why it failed.
 unique_fd connect_to(const std::string& path, bool in_file_system) {
-    sockaddr_un addr;
-    const socklen_t length = fill_address(path, in_file_system, addr);
-    if (length == 0) return {};
-    unique_fd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
-    if (!fd.valid()) return {};
-    if (::connect(fd.get(), reinterpret_cast<const sockaddr*>(&addr), length) != 0) return {};
-    // The socket was made with these flags and no others.
-    if (::fcntl(fd.get(), F_SETFL, O_RDWR) != 0) return {};
+    unique_fd fd = new_client_socket();
+    if (!fd.valid() || !connect_socket(fd.get(), path, in_file_system) ||
+        !connected_blocking(fd.get())) {
+        return {};
+    }
     return fd;
 }
 
@@ -160,7 +170,9 @@ bool peer_is_same_user(int fd) {
     if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &len) != 0 || len != sizeof cred) {
         return false;
     }
-    return cred.uid == ::geteuid();
+    // The effective user never changes in our programs; a system call per check is waste.
+    static const uid_t us = ::geteuid();
+    return cred.uid == us;
 }
 
 /// Reads exactly size bytes; false on end of stream or error.
@@ -299,11 +311,8 @@ std::unique_ptr<listener> start_listening(const std::string& dir, const std::str
     unique_fd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
     if (!fd.valid()) return nullptr;
     if (!in_file_system) {
-        // The directory check still applies: it is what makes the name ours to serve.
-        if (!open_pipe_directory(dir, true).valid() ||
-            !bind_and_listen(fd.get(), path, false, backlog)) {
-            return nullptr;
-        }
+        // Nothing of the directory is used; every connection's user is checked instead.
+        if (!bind_and_listen(fd.get(), path, false, backlog)) return nullptr;
         l->fd = fd.release();
         return l;
     }
@@ -439,11 +448,16 @@ pipe pipe::open(std::string_view name, pipe_open access) {
     if (path.empty() || !open_pipe_directory(dir, false).valid()) return result;
     // The file system first: a name there is guarded by our private directory, and an
     // abstract name could be taken by anybody.
-    unique_fd fd = connect_to(path, true);
-    if (!fd.valid() && errno == ENOENT) fd = connect_to(path, false);
+    // A socket whose connect failed can try again: one socket serves both tries.
+    unique_fd fd = new_client_socket();
+    if (!fd.valid()) return result;
+    const bool connected = connect_socket(fd.get(), path, true) ||
+                           (errno == ENOENT && connect_socket(fd.get(), path, false));
     // The server's credentials as of its listen(): a socket of another user at our name
     // must not receive our request.
-    if (!fd.valid() || !peer_is_same_user(fd.get())) return result;
+    if (!connected || !connected_blocking(fd.get()) || !peer_is_same_user(fd.get())) {
+        return result;
+    }
     result.impl_ = new impl;
     result.impl_->connection = std::move(fd);
     result.impl_->can_read = access != pipe_open::write;
@@ -462,7 +476,32 @@ connect_status pipe::wait_for_client(const process* watch, std::uint32_t timeout
     if (impl_->dropped || lfd < 0) return connect_status::failed;
     const bool bounded = timeout_ms != no_timeout;
     const auto deadline = steady::now() + std::chrono::milliseconds(bounded ? timeout_ms : 0);
+    // Takes one queued client; false with errno 0 when it was another user's and dropped.
+    const auto accept_client = [&]() -> bool {
+        errno = 0;
+        unique_fd client(::accept4(lfd, nullptr, nullptr, SOCK_CLOEXEC));
+        if (!client.valid()) return false;
+        if (!peer_is_same_user(client.get())) {
+            errno = 0;
+            return false;
+        }
+        impl_->connection = std::move(client);
+        // A single-instance pipe refuses later clients at once, but keeps its name until
+        // it is closed, as its one instance still exists.
+        if (impl_->owned) ::shutdown(lfd, SHUT_RD);
+        return true;
+    };
+    // A client that is already queued is taken without a poll first.
+    bool look_first = true;
     for (;;) {
+        if (look_first) {
+            look_first = false;
+            if (accept_client()) return connect_status::connected;
+            if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR &&
+                errno != ECONNABORTED && errno != 0) {
+                return connect_status::failed;
+            }
+        }
         int wait_ms = watch ? watch_poll_ms : -1;
         if (bounded) {
             const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - steady::now());
@@ -480,21 +519,14 @@ connect_status pipe::wait_for_client(const process* watch, std::uint32_t timeout
             if (bounded && steady::now() >= deadline) return connect_status::timed_out;
             continue;
         }
-        unique_fd client(::accept4(lfd, nullptr, nullptr, SOCK_CLOEXEC));
-        if (!client.valid()) {
-            // Another instance took the connection, or the client gave up first.
-            if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR ||
-                errno == ECONNABORTED) {
-                continue;
-            }
-            return connect_status::failed;
+        if (accept_client()) return connect_status::connected;
+        // Another instance took the connection, the client gave up first, or it was
+        // another user's and dropped.
+        if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR ||
+            errno == ECONNABORTED || errno == 0) {
+            continue;
         }
-        if (!peer_is_same_user(client.get())) continue;  // dropped; wait for the next
-        impl_->connection = std::move(client);
-        // A single-instance pipe refuses later clients at once, but keeps its name until
-        // it is closed, as its one instance still exists.
-        if (impl_->owned) ::shutdown(lfd, SHUT_RD);
-        return connect_status::connected;
+        return connect_status::failed;
     }
 }
 

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <new>
+#include <optional>
 
 #include "common/error_prompt.h"
 #include "common/pipe_names.h"
@@ -53,11 +54,18 @@ void drop_connection(platform::pipe& launcher) {
     launcher.close();
 }
 
-enum class served { handed_on, dropped, end_service };
+// A pipe pair created and announced to the client ahead of the front end that will use it.
+struct pipe_pair {
+    platform::pipe request;
+    platform::pipe response;
+};
 
-// Creates the connection's pipe pair, announces it to the client and hands everything to a
-// relay thread.
-served serve_connection(platform::pipe& launcher) {
+enum class prepared { ready, failed, end_service };
+
+// Creates a pipe pair and announces it to the client. Done ahead of the next front end,
+// the client has opened the pair by the time that front end comes, so its request goes
+// straight through.
+prepared prepare_pair(std::optional<pipe_pair>& out) {
     service_state& service = the_service();
     const std::string request_name = service_pipe_name(make_private_pipe_token(), service.login);
     const std::string response_name = service_pipe_name(make_private_pipe_token(), service.login);
@@ -68,25 +76,43 @@ served serve_connection(platform::pipe& launcher) {
     platform::pipe request =
         create_service_pipe(request_name, platform::pipe_access::outbound, 1, false);
     if (!request.valid()) {
-        drop_connection(launcher);
         write_log_line(request_pipe_failure_text);
-        return served::dropped;
+        return prepared::failed;
     }
     platform::pipe response =
         create_service_pipe(response_name, platform::pipe_access::inbound, 1, false);
     if (!response.valid()) {
-        request.close();
-        drop_connection(launcher);
         write_log_line(response_pipe_failure_text);
-        return served::dropped;
+        return prepared::failed;
     }
     if (!service.wrapper_pipe.write(announcement)) {
         log_client_quit();
         wait_for_relays_in_flight();
-        return served::end_service;
+        return prepared::end_service;
     }
-    auto* job =
-        new (std::nothrow) relay_job{std::move(launcher), std::move(request), std::move(response)};
+    out.emplace(pipe_pair{std::move(request), std::move(response)});
+    return prepared::ready;
+}
+
+enum class served { handed_on, dropped, end_service };
+
+// Hands the connection and the announced pair (made now when none is ready) to a relay
+// thread.
+served serve_connection(platform::pipe& launcher, std::optional<pipe_pair>& pair) {
+    if (!pair) {
+        switch (prepare_pair(pair)) {
+            case prepared::ready:
+                break;
+            case prepared::failed:
+                drop_connection(launcher);
+                return served::dropped;
+            case prepared::end_service:
+                return served::end_service;
+        }
+    }
+    auto* job = new (std::nothrow)
+        relay_job{std::move(launcher), std::move(pair->request), std::move(pair->response)};
+    pair.reset();
     if (job == nullptr) {
         write_log_line(out_of_memory_text);
         return served::end_service;
@@ -103,6 +129,7 @@ served serve_connection(platform::pipe& launcher) {
 
 int accept_loop(int argc, char** argv, platform::pipe listening) {
     bool first_connection = true;
+    std::optional<pipe_pair> next_pair;
     for (;;) {
         const platform::connect_status status = listening.wait_for_client();
         // The next instance comes before this one is handed on or dropped: on POSIX the
@@ -124,7 +151,11 @@ int accept_loop(int argc, char** argv, platform::pipe listening) {
                 if (!start_client_watch()) write_log_line(watch_thread_failure_text);
                 first_connection = false;
             }
-            if (serve_connection(listening) == served::end_service) return service_failure_status;
+            if (serve_connection(listening, next_pair) == served::end_service) {
+                return service_failure_status;
+            }
+            // A failure here is logged and tried again when the next front end comes.
+            if (prepare_pair(next_pair) == prepared::end_service) return service_failure_status;
         }
         if (!next.valid()) {
             write_log_line(launcher_pipe_failure_text);
