@@ -89,6 +89,7 @@ unique_fd open_pipe_directory(const std::string& dir, bool create) {
     struct stat st {};
     if (::fstat(fd.get(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid() ||
         (st.st_mode & 077) != 0) {
+        errno = EACCES;
         return {};
     }
     return fd;
@@ -647,10 +648,9 @@ bool wait_named_pipe(std::string_view name, std::uint32_t timeout_ms) {
     const auto deadline = steady::now() + std::chrono::milliseconds(timeout_ms);
     for (;;) {
         // A directory that exists but is not private never becomes ours: give up at once.
-        struct stat st {};
-        const bool dir_missing = ::lstat(dir.c_str(), &st) != 0 && errno == ENOENT;
-        if (!dir_missing && !open_pipe_directory(dir, false).valid()) return false;
-        if (!dir_missing && server_state(path) == listener_state::listening) return true;
+        const bool dir_ok = open_pipe_directory(dir, false).valid();
+        if (!dir_ok && errno != ENOENT) return false;
+        if (dir_ok && server_state(path) == listener_state::listening) return true;
         // Not there yet (a service that is starting), a dead server's file, or every place
         // taken: look again until the time-out.
         const auto now = steady::now();

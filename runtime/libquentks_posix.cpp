@@ -57,9 +57,12 @@ extern "C" char* ks_product_dir(char* buf, int /*flags*/) {
     // Callers hand in at least 1024 bytes.
     constexpr std::size_t caller_buffer_size = 1024;
     std::string dir;
-    if (char* exe = realpath("/proc/self/exe", nullptr)) {
-        dir = parent_of(parent_of(exe));
-        std::free(exe);
+    // The kernel names the executable by its resolved path already; realpath would walk it
+    // again with a readlink per component, on every front-end run.
+    char exe[PATH_MAX];
+    const ssize_t n = readlink("/proc/self/exe", exe, sizeof exe);
+    if (n > 0 && static_cast<std::size_t>(n) < sizeof exe) {
+        dir = parent_of(parent_of(std::string(exe, static_cast<std::size_t>(n))));
     }
     copy_text(dir, buf, caller_buffer_size);
     return buf;
