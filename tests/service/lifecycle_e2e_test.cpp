@@ -2,9 +2,11 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <thread>
+#include <vector>
 
 #include "common/pipe_names.h"
 #include "platform/pipe.h"
@@ -28,6 +30,15 @@ bool ends(int pid) {
     return test_support::wait_until([&] { return !process_alive(pid); });
 }
 
+// The socket files left in the pipe directory: a service that ended removed its own.
+std::vector<std::string> socket_files(const world& w) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(w.box.pipe_dir())) {
+        if (entry.is_socket()) names.push_back(entry.path().filename().string());
+    }
+    return names;
+}
+
 TEST(service_lifecycle, a_new_service_takes_over_when_the_client_quits) {
     world w("quit_after:1");
     ASSERT_EQ(w.trelmerge({"a.txt", "b.txt"}).exit_code, 0);
@@ -36,6 +47,7 @@ TEST(service_lifecycle, a_new_service_takes_over_when_the_client_quits) {
     // The service notices at once, not only at the next front end.
     EXPECT_TRUE(log_has(w, client_quit_text));
     EXPECT_TRUE(ends(*first));
+    EXPECT_EQ(socket_files(w), std::vector<std::string>{});
 
     ASSERT_EQ(w.trelmerge({"a.txt", "b.txt"}).exit_code, 0);
     EXPECT_NE(w.service_pid(), first);
@@ -50,6 +62,7 @@ TEST(service_lifecycle, a_client_that_dies_before_connecting_fails_only_the_firs
     EXPECT_TRUE(log_has(w, launch_failure_text));
     ASSERT_TRUE(w.service_pid().has_value());
     EXPECT_TRUE(ends(*w.service_pid()));
+    EXPECT_EQ(socket_files(w), std::vector<std::string>{});
 
     w.env["FAKE_CLIENT_MODE"] = "true";
     EXPECT_EQ(w.trelmerge({"a.txt", "b.txt"}).exit_code, 0);
