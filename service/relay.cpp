@@ -81,12 +81,20 @@ void forward_request(relay_job& job) {
 
 }  // namespace
 
+void hand_front_end(relay_job& job, platform::pipe launcher) {
+    job.launcher_pipe = std::move(launcher);
+    job.front_end_ready.store(true, std::memory_order_release);
+    job.front_end_ready.notify_one();
+}
+
 void relay_thread(void* raw_job) {
     std::unique_ptr<relay_job> job(static_cast<relay_job*>(raw_job));
 
     // The client opens the pair in either order; a pipe it opened already counts.
     (void)job->request_pipe.wait_for_client();
     (void)job->response_pipe.wait_for_client();
+    // A relay started with its pair, ahead of the front end, waits for it here.
+    job->front_end_ready.wait(false, std::memory_order_acquire);
     std::atomic<int>& in_flight = the_service().relays_in_flight;
     ++in_flight;
 

@@ -1,6 +1,7 @@
 // Relaying one front-end request to the client over a pipe pair, and its answer back.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -12,7 +13,13 @@ struct relay_job {
     platform::pipe launcher_pipe;
     platform::pipe request_pipe;
     platform::pipe response_pipe;
+    /// False while a relay started ahead of its front end waits for launcher_pipe; the
+    /// accept loop fills launcher_pipe, then sets this and wakes the relay.
+    std::atomic<bool> front_end_ready{true};
 };
+
+/// Gives a relay started ahead its front end's connection.
+void hand_front_end(relay_job& job, platform::pipe launcher);
 
 inline constexpr std::string_view empty_response_text = "Got an empty response";
 

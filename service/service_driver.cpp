@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <new>
-#include <optional>
+#include <utility>
 
 #include "common/error_prompt.h"
 #include "common/pipe_names.h"
@@ -54,18 +54,13 @@ void drop_connection(platform::pipe& launcher) {
     launcher.close();
 }
 
-// A pipe pair created and announced to the client ahead of the front end that will use it.
-struct pipe_pair {
-    platform::pipe request;
-    platform::pipe response;
-};
-
 enum class prepared { ready, failed, end_service };
 
-// Creates a pipe pair and announces it to the client. Done ahead of the next front end,
-// the client has opened the pair by the time that front end comes, so its request goes
-// straight through.
-prepared prepare_pair(std::optional<pipe_pair>& out) {
+// Creates a pipe pair, announces it to the client and starts its relay, which waits for
+// the client to open the pair and then for its front end. Done ahead of the next front end,
+// the client has opened the pair and the relay runs by the time that front end comes, so
+// its request goes straight through.
+prepared prepare_relay(relay_job*& out) {
     service_state& service = the_service();
     const std::string request_name = service_pipe_name(make_private_pipe_token(), service.login);
     const std::string response_name = service_pipe_name(make_private_pipe_token(), service.login);
@@ -90,46 +85,46 @@ prepared prepare_pair(std::optional<pipe_pair>& out) {
         wait_for_relays_in_flight();
         return prepared::end_service;
     }
-    out.emplace(pipe_pair{std::move(request), std::move(response)});
+    auto* job = new (std::nothrow) relay_job{{}, std::move(request), std::move(response)};
+    if (job == nullptr) {
+        write_log_line(out_of_memory_text);
+        return prepared::end_service;
+    }
+    job->front_end_ready.store(false);
+    if (!platform::start_detached_thread(relay_thread, job, relay_stack_size)) {
+        write_log_line(relay_thread_failure_text);
+        delete job;
+        return prepared::failed;
+    }
+    out = job;
     return prepared::ready;
 }
 
 enum class served { handed_on, dropped, end_service };
 
-// Hands the connection and the announced pair (made now when none is ready) to a relay
-// thread.
-served serve_connection(platform::pipe& launcher, std::optional<pipe_pair>& pair) {
-    if (!pair) {
-        switch (prepare_pair(pair)) {
+// Hands the connection to the relay started ahead (started now when none is ready).
+served serve_connection(platform::pipe& launcher, relay_job*& next_relay) {
+    if (next_relay == nullptr) {
+        switch (prepare_relay(next_relay)) {
             case prepared::ready:
                 break;
             case prepared::failed:
+                // Without a relay the front end would wait for ever: drop it so its read
+                // fails.
                 drop_connection(launcher);
                 return served::dropped;
             case prepared::end_service:
                 return served::end_service;
         }
     }
-    auto* job = new (std::nothrow)
-        relay_job{std::move(launcher), std::move(pair->request), std::move(pair->response)};
-    pair.reset();
-    if (job == nullptr) {
-        write_log_line(out_of_memory_text);
-        return served::end_service;
-    }
-    if (!platform::start_detached_thread(relay_thread, job, relay_stack_size)) {
-        // Without a relay the front end would wait for ever: drop it so its read fails.
-        write_log_line(relay_thread_failure_text);
-        drop_connection(job->launcher_pipe);
-        delete job;
-        return served::dropped;
-    }
+    // From here the relay owns the job.
+    hand_front_end(*std::exchange(next_relay, nullptr), std::move(launcher));
     return served::handed_on;
 }
 
 int accept_loop(int argc, char** argv, platform::pipe listening) {
     bool first_connection = true;
-    std::optional<pipe_pair> next_pair;
+    relay_job* next_relay = nullptr;
     for (;;) {
         const platform::connect_status status = listening.wait_for_client();
         // The next instance comes before this one is handed on or dropped: on POSIX the
@@ -151,11 +146,11 @@ int accept_loop(int argc, char** argv, platform::pipe listening) {
                 if (!start_client_watch()) write_log_line(watch_thread_failure_text);
                 first_connection = false;
             }
-            if (serve_connection(listening, next_pair) == served::end_service) {
+            if (serve_connection(listening, next_relay) == served::end_service) {
                 return service_failure_status;
             }
             // A failure here is logged and tried again when the next front end comes.
-            if (prepare_pair(next_pair) == prepared::end_service) return service_failure_status;
+            if (prepare_relay(next_relay) == prepared::end_service) return service_failure_status;
         }
         if (!next.valid()) {
             write_log_line(launcher_pipe_failure_text);
