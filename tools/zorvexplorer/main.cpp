@@ -11,9 +11,8 @@
 #include "platform/path_style.h"
 #include "platform/process.h"
 #include "tools/desktop/desktop.h"
-#include "tools/zorvexplorer/page_store.h"
-#include "tools/zorvexplorer/merge_server.h"
 #include "tools/zorvexplorer/merge_ui.h"
+#include "tools/zorvexplorer/page_store.h"
 #include "tools/zorvexplorer/pipe_client.h"
 
 namespace {
@@ -78,14 +77,12 @@ int main(int argc, char** argv) {
     }
     if (zorv::merge_ui_for(std::getenv("ZORV_MERGE_UI"), desktop::desktop_session()) ==
         zorv::merge_ui::browser) {
-        static zorv::merge_session_options merge_page;
-        merge_page.heartbeat_limit = zorv::heartbeat_limit_for(std::getenv("ZORV_MERGE_HEARTBEAT_MS"));
+        zorv::merge_session_options merge_page;
+        merge_page.heartbeat_limit =
+            zorv::heartbeat_limit_for(std::getenv("ZORV_MERGE_HEARTBEAT_MS"));
         merge_page.open_page = desktop::open_in_browser;
         merge_page.log = log_line;
-        context.resolve_conflicts = [](const zorv::merge_result& merged, const std::string& output,
-                                       const std::function<std::string(const std::string&)>& save) {
-            return zorv::run_merge_session(merged, output, save, merge_page);
-        };
+        context.resolve_conflicts = zorv::merge_page_resolver(context.work_dir, merge_page);
     }
     log_line("serving " + wrapper);
     if (!zorv::run_client(wrapper, context)) {

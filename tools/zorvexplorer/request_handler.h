@@ -15,17 +15,22 @@ inline constexpr std::string_view compare_method = "RequestHandler.Compare";
 inline constexpr std::string_view merge_method = "RequestHandler.CompareMerge";
 
 /// What serving a request needs from its surroundings.
+/// Writes a merge's output as every merge does; the error text, empty on success.
+using output_writer = std::function<std::string(const std::string&)>;
+
+/// Takes a merge with conflicts to the user: given the merge, the output's name and the
+/// output's writer, returns how the user ended it.
+using conflict_resolver =
+    std::function<merge_session_result(const merge_result&, const std::string&, const output_writer&)>;
+
 struct client_context {
     std::string work_dir;                               // compare pages go to its "compare" folder
     std::function<void(std::string_view)> log;          // one line to the client's log
     std::function<void(const std::string&)> show_page;  // shows a written compare page
     page_limits pages;                                  // how many compare pages are kept
-    /// When set, a merge with conflicts goes to the user: given the merge, the output's
-    /// name and the writer of the output (the error text, empty on success), it returns
-    /// how the user ended it. Unset: conflicts are written marked.
-    std::function<merge_session_result(const merge_result&, const std::string&,
-                                       const std::function<std::string(const std::string&)>&)>
-        resolve_conflicts;
+    /// When set, a merge with conflicts goes to the user (see conflict_resolver). Unset:
+    /// conflicts are written marked.
+    conflict_resolver resolve_conflicts;
 };
 
 /// The answer to one message read from a request pipe: an HTTP head and a methodResponse

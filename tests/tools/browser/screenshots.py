@@ -5,7 +5,7 @@ import os
 import sys
 
 from varnex_browser import Sandbox, start_chromium, wait_for
-from test_merge_page import recorded_urls, recorder_env
+from test_merge_page import page_url, recorded_urls, recorder_env
 
 SETTINGS = """# relay settings
 [service]
@@ -63,7 +63,7 @@ def merge_shot(box, browser, out_dir):
     child = box.start_trelmerge(["-base", "base.ini", "mine.ini", "theirs.ini", "-out",
                                  "merged.ini", "-fname", "base.ini", "-fname", "mine.ini",
                                  "-fname", "theirs.ini"])
-    url = wait_for(lambda: recorded_urls(box.root), 60, "the merge page")[0]
+    url = page_url(wait_for(lambda: recorded_urls(box.root), 60, "the merge page")[0])
     browser.get(url)
     browser.find_element("css selector", "#conflict-1 button[data-take=left]").click()
     browser.save_screenshot(os.path.join(out_dir, "merge-page.png"))

@@ -3,6 +3,7 @@ end, the relay service, the client and its page in headless Chromium."""
 
 import http.client
 import os
+import re
 import stat
 import time
 import unittest
@@ -38,6 +39,12 @@ def recorder_env(root, extra=None):
     return env
 
 
+def page_url(launcher):
+    """The merge page's URL from the launcher file the browser is given."""
+    with open(launcher) as f:
+        return re.search(r'http-equiv="refresh" content="0;url=([^"]+)"', f.read()).group(1)
+
+
 def recorded_urls(root):
     try:
         with open(os.path.join(root, "urls")) as f:
@@ -59,9 +66,11 @@ class MergePageTest(BrowserTest):
         child = self.box.start_trelmerge(
             ["-base", "base.txt", "ours.txt", "theirs.txt", "-out", out, "-encoding", encoding,
              "-fname", "Base", "-fname", "Mine", "-fname", "Yours"])
-        url = wait_for(lambda: recorded_urls(self.box.root)[seen:], 60,
-                       "the merge page's URL\n" + self.box.client_log())[0]
-        return child, url
+        launcher = wait_for(lambda: recorded_urls(self.box.root)[seen:], 60,
+                            "the merge page's launcher\n" + self.box.client_log())[0]
+        # The token stays off the browser's command line: it is given a private file.
+        self.assertEqual(os.path.dirname(launcher), os.path.join(self.box.user_work_dir(), "merge"))
+        return child, page_url(launcher), launcher
 
     def finished(self, child, deadline):
         try:
@@ -81,8 +90,9 @@ class MergePageTest(BrowserTest):
                     "theta by hand\nand a line more\niota\nkappa\n")
         for encoding in ("utf-8", "utf-16le"):
             with self.subTest(encoding=encoding):
-                child, url = self.start_merge(encoding, out="out-" + encoding)
-                self.browser.get(url)
+                child, url, launcher = self.start_merge(encoding, out="out-" + encoding)
+                self.browser.get("file://" + launcher)
+                wait_for(lambda: self.browser.current_url == url, 10, "the launcher to lead on")
                 self.assertEqual(self.remaining(), "2 of 2 conflicts left")
                 self.assertFalse(self.save_enabled())
                 first = self.browser.find_element(By.ID, "conflict-1")
@@ -100,6 +110,7 @@ class MergePageTest(BrowserTest):
                 self.browser.find_element(By.ID, "save").click()
                 self.assertEqual(self.finished(child, 30), 0, self.box.client_log())
                 self.assertEqual(self.box.read("out-" + encoding), encoded(expected, encoding))
+                self.assertFalse(os.path.exists(launcher), "the launcher is removed at the end")
                 wait_for(lambda: self.browser.find_element(By.ID, "done-note").text, 10,
                          "the page to say it saved")
                 self.assertTrue(self.browser.find_element(By.ID, "done-note").text.startswith(
@@ -114,7 +125,7 @@ class MergePageTest(BrowserTest):
         }
         for choice, first_conflict in take.items():
             with self.subTest(choice=choice):
-                child, url = self.start_merge(out="out-" + choice)
+                child, url, _ = self.start_merge(out="out-" + choice)
                 self.browser.get(url)
                 self.browser.find_element(
                     By.CSS_SELECTOR, "#conflict-1 button[data-take='%s']" % choice).click()
@@ -131,7 +142,7 @@ class MergePageTest(BrowserTest):
 
     def test_cancel_answers_false_and_leaves_the_output_as_it_was(self):
         self.box.write("out.txt", "what was there before\n")
-        child, url = self.start_merge()
+        child, url, _ = self.start_merge()
         self.browser.get(url)
         self.browser.find_element(By.CSS_SELECTOR, "#conflict-1 button[data-take=left]").click()
         self.browser.find_element(By.ID, "cancel").click()
@@ -140,7 +151,7 @@ class MergePageTest(BrowserTest):
         self.assertIn("cancelled on the merge page", self.box.client_log())
 
     def test_a_closed_page_answers_false_within_the_heartbeat_limit(self):
-        child, url = self.start_merge()
+        child, url, _ = self.start_merge()
         first = self.browser.current_window_handle
         self.browser.switch_to.new_window("tab")
         self.browser.get(url)
@@ -154,7 +165,7 @@ class MergePageTest(BrowserTest):
         self.assertIn("the merge page stopped reporting", self.box.client_log())
 
     def test_requests_without_the_token_or_from_a_foreign_host_are_refused(self):
-        child, url = self.start_merge()
+        child, url, _ = self.start_merge()
         parts = urllib.parse.urlsplit(url)
         own_host = parts.netloc
 
