@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <atomic>
 #include <charconv>
+#include <chrono>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -54,32 +56,94 @@ namespace {
 // Most requests arrive in one read of this size.
 constexpr std::size_t first_read_size = 4096;
 
+// How a relay step ended: on failed the relay ends, and its front end's read fails when it
+// is disconnected.
+enum class step { done, failed };
+
+bool cut_short(platform::pipe& pipe) {
+    // A pipe that broke inside a message still holds the part that never came.
+    return pipe.message_bytes_left() > 0;
+}
+
 // Forwards the front end's request behind its head. The first part of the request is read
 // behind room for its head, so that head and body go out in one write without a second copy;
 // a longer request then passes on as it arrives, its length known from the first read, so
-// that the relay never holds it whole. A front end that goes away in the middle of its
-// request leaves the client a cut message, which it drops and answers with nothing.
-void forward_request(relay_job& job) {
+// that the relay never holds it whole. A request cut short is dropped: cut within its first
+// part, nothing is forwarded; cut later, the client gets a cut message, which it drops.
+step forward_request(relay_job& job) {
     char framed[max_request_header + first_read_size];
     char* const body = framed + max_request_header;
     const platform::io_result first = job.launcher_pipe.read(body, first_read_size);
+    if (first.status == platform::io_status::failed && cut_short(job.launcher_pipe)) {
+        write_log_line(request_cut_text);
+        return step::failed;
+    }
     // A front end that closed without writing sends an empty request.
     const std::size_t first_size = first.status == platform::io_status::failed ? 0 : first.count;
     const bool more = first.status == platform::io_status::more_data;
     const std::size_t body_size = first_size + (more ? job.launcher_pipe.message_bytes_left() : 0);
+    if (!framed_request_fits(body_size)) {
+        write_log_line(request_too_large_text);
+        return step::failed;
+    }
     char header[max_request_header];
     const std::size_t header_size = format_request_header(header, body_size);
     char* const start = body - header_size;
     std::memcpy(start, header, header_size);
     const std::string_view head_and_first(start, header_size + first_size);
-    if (more) {
-        (void)job.request_pipe.write_with_rest_of(job.launcher_pipe, head_and_first);
+    const bool written = more
+                             ? job.request_pipe.write_with_rest_of(job.launcher_pipe, head_and_first)
+                             : job.request_pipe.write(head_and_first);
+    if (!written) {
+        write_log_line(cut_short(job.launcher_pipe) ? request_cut_text : forward_failure_text);
+        return step::failed;
+    }
+    return step::done;
+}
+
+// Passes the client's answer to the front end.
+void answer_front_end(relay_job& job) {
+    message_buffer answer;
+    if (!read_pipe_message_into(job.response_pipe, answer)) {
+        write_log_line(out_of_memory_text);
+    } else if (cut_short(job.response_pipe)) {
+        write_log_line(answer_cut_text);
+    } else if (answer.size() == 0) {
+        // The front end's read fails when it is disconnected unanswered.
+        write_log_line(empty_response_text);
     } else {
-        (void)job.request_pipe.write(head_and_first);
+        (void)job.launcher_pipe.write(answer.view());
+        (void)job.launcher_pipe.flush();
     }
 }
 
+// Waits, within the pair time-out in all, until the client has opened both pipes of the
+// pair, in either order; a pipe it opened already counts. A client that never does (killed,
+// stopped, faulty) must not hold the relay and its front end for ever.
+bool wait_for_pair(relay_job& job) {
+    using clock = std::chrono::steady_clock;
+    const clock::time_point deadline =
+        clock::now() + std::chrono::milliseconds(the_service().pair_timeout_ms);
+    for (platform::pipe* end : {&job.request_pipe, &job.response_pipe}) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - clock::now());
+        const auto wait_ms = static_cast<std::uint32_t>(std::max<std::int64_t>(left.count(), 0));
+        const platform::connect_status status = end->wait_for_client(nullptr, wait_ms);
+        if (status == platform::connect_status::connected) continue;
+        write_log_line(status == platform::connect_status::timed_out ? pair_timeout_text
+                                                                     : pair_wait_failure_text);
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
+
+bool framed_request_fits(std::size_t body_size) {
+    char header[max_request_header];
+    const std::size_t header_size = format_request_header(header, body_size);
+    return body_size <= max_pipe_message && header_size <= max_pipe_message - body_size;
+}
 
 void hand_front_end(relay_job& job, platform::pipe launcher) {
     job.launcher_pipe = std::move(launcher);
@@ -90,24 +154,14 @@ void hand_front_end(relay_job& job, platform::pipe launcher) {
 void relay_thread(void* raw_job) {
     std::unique_ptr<relay_job> job(static_cast<relay_job*>(raw_job));
 
-    // The client opens the pair in either order; a pipe it opened already counts.
-    (void)job->request_pipe.wait_for_client();
-    (void)job->response_pipe.wait_for_client();
-    // A relay started with its pair, ahead of the front end, waits for it here.
+    const bool paired = wait_for_pair(*job);
+    // A relay started with its pair, ahead of the front end, waits for it here; the accept
+    // loop hands it one even when the pair was given up, and it is then dropped.
     job->front_end_ready.wait(false, std::memory_order_acquire);
     std::atomic<int>& in_flight = the_service().relays_in_flight;
-    ++in_flight;
-
-    forward_request(*job);
-    message_buffer answer;
-    if (!read_pipe_message_into(job->response_pipe, answer)) {
-        write_log_line(out_of_memory_text);
-    } else if (answer.size() == 0) {
-        // The front end's read fails when it is disconnected unanswered.
-        write_log_line(empty_response_text);
-    } else {
-        (void)job->launcher_pipe.write(answer.view());
-        (void)job->launcher_pipe.flush();
+    if (paired) {
+        ++in_flight;
+        if (forward_request(*job) == step::done) answer_front_end(*job);
     }
 
     job->launcher_pipe.disconnect();
@@ -116,5 +170,5 @@ void relay_thread(void* raw_job) {
     job->launcher_pipe.close();
     job->request_pipe.close();
     job->response_pipe.close();
-    --in_flight;
+    if (paired) --in_flight;
 }

@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -22,6 +23,28 @@ struct relay_job {
 void hand_front_end(relay_job& job, platform::pipe launcher);
 
 inline constexpr std::string_view empty_response_text = "Got an empty response";
+inline constexpr std::string_view request_cut_text =
+    "The request was cut short by its sender, dropped";
+inline constexpr std::string_view answer_cut_text =
+    "The answer of ZORV was cut short, dropped";
+inline constexpr std::string_view request_too_large_text =
+    "The request is too large to forward, dropped";
+inline constexpr std::string_view forward_failure_text =
+    "Could not forward the request to ZORV, dropped";
+
+inline constexpr std::string_view pair_timeout_text =
+    "ZORV did not open the pipe pair in time, request dropped";
+inline constexpr std::string_view pair_wait_failure_text =
+    "Waiting for ZORV to open the pipe pair failed, request dropped";
+
+/// Test hook: the pair time-out in milliseconds, so that tests need not wait out 30 s.
+inline constexpr const char* pair_timeout_env = "VARNEX_PAIR_TIMEOUT_MS";
+
+/// The longest message a pipe carries: its length must fit 32 bits.
+inline constexpr std::size_t max_pipe_message = 0xFFFFFFFF;
+
+/// Whether a request of body_size bytes still fits one pipe message behind its head.
+bool framed_request_fits(std::size_t body_size);
 
 /// Longest request head: the fixed text and a length of up to 20 digits.
 inline constexpr std::size_t max_request_header = 64;

@@ -1,8 +1,12 @@
 #include "service/service_driver.h"
 
+#include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <new>
+#include <thread>
 #include <utility>
 
 #include "common/error_prompt.h"
@@ -24,9 +28,15 @@ namespace {
 constexpr std::uint32_t file_all_access = 0x1F01FF;
 // A relay keeps little on its stack; many may run at once.
 constexpr std::size_t relay_stack_size = 256 * 1024;
+// Back-off while every launcher instance is busy, and after failed waits for a front end.
+constexpr std::chrono::milliseconds busy_first_pause{1};
+constexpr std::chrono::milliseconds busy_longest_pause{100};
+constexpr std::chrono::milliseconds accept_first_pause{1};
+constexpr std::chrono::milliseconds accept_longest_pause{500};
 
 platform::pipe create_service_pipe(std::string_view name, platform::pipe_access access,
-                                   int instances, bool in_file_system = true) {
+                                   int instances, bool in_file_system = true,
+                                   platform::create_error* error = nullptr) {
     platform::pipe_server_options options;
     options.access = access;
     options.message_type = true;
@@ -36,13 +46,44 @@ platform::pipe create_service_pipe(std::string_view name, platform::pipe_access 
     options.default_timeout_ms = 5000;
     options.security_attributes = nt_owner_security_attributes(file_all_access, 1);
     options.in_file_system = in_file_system;
-    return platform::pipe::create_server(name, options);
+    return platform::pipe::create_server(name, options, error);
 }
 
-platform::pipe create_launcher_instance() {
+platform::pipe create_launcher_instance(platform::create_error* error = nullptr) {
     return create_service_pipe(launcher_request_pipe_name(the_service().login),
-                               platform::pipe_access::duplex, platform::unlimited_instances);
+                               platform::pipe_access::duplex, platform::unlimited_instances,
+                               true, error);
 }
+
+// The next launcher instance. While all instances are busy with front ends whose answers
+// are still to come, waits for one to be freed, looking again at growing intervals, instead
+// of ending the service and every request in flight with it.
+platform::pipe next_launcher_instance() {
+    platform::create_error error = platform::create_error::none;
+    platform::pipe next = create_launcher_instance(&error);
+    auto pause = busy_first_pause;
+    while (!next.valid() && error == platform::create_error::all_instances_busy) {
+        std::this_thread::sleep_for(pause);
+        pause = std::min(pause * 2, busy_longest_pause);
+        next = create_launcher_instance(&error);
+    }
+    return next;
+}
+
+// Paces the accept loop after failed waits for a front end: a wait that fails at once,
+// as it does while the process is out of descriptors, must not spin.
+class failure_pacer {
+  public:
+    void failed() {
+        if (pause_.count() > 0) std::this_thread::sleep_for(pause_);
+        pause_ = pause_.count() == 0 ? accept_first_pause
+                                     : std::min(pause_ * 2, accept_longest_pause);
+    }
+    void succeeded() { pause_ = std::chrono::milliseconds(0); }
+
+  private:
+    std::chrono::milliseconds pause_{0};
+};
 
 // Whether a live server, another service of this user, holds the launcher request pipe.
 bool launcher_pipe_is_served() {
@@ -125,15 +166,24 @@ served serve_connection(platform::pipe& launcher, relay_job*& next_relay) {
 int accept_loop(int argc, char** argv, platform::pipe listening) {
     bool first_connection = true;
     relay_job* next_relay = nullptr;
+    failure_pacer pacer;
     for (;;) {
         const platform::connect_status status = listening.wait_for_client();
         // The next instance comes before this one is handed on or dropped: on POSIX the
         // instances share one listening socket, which goes with the last instance and
         // would take the front ends already queued on it along.
-        platform::pipe next = create_launcher_instance();
+        platform::create_error next_error = platform::create_error::none;
+        platform::pipe next = create_launcher_instance(&next_error);
+        // While every instance is busy, this one is kept until a relay frees another, for
+        // the same reason.
+        if (!next.valid() && next_error == platform::create_error::all_instances_busy) {
+            next = next_launcher_instance();
+        }
         if (status != platform::connect_status::connected) {
             drop_connection(listening);
+            pacer.failed();
         } else {
+            pacer.succeeded();
             if (first_connection) {
                 if (argc < 2) {
                     write_log_line(no_client_folder_text);
@@ -197,6 +247,9 @@ int zorv_service_main(int argc, char** argv) {
         return service_failure_status;
     }
     open_log_file(service_log_name);
+    if (const char* ms = std::getenv(pair_timeout_env); ms != nullptr && *ms != '\0') {
+        service.pair_timeout_ms = static_cast<std::uint32_t>(std::strtoul(ms, nullptr, 10));
+    }
     service.debug_mode = argc > 2 && std::string_view(argv[2]) == debug_argument;
 
     service.wrapper_pipe_name = service_pipe_name(make_private_pipe_token(), service.login);

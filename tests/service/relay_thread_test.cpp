@@ -1,13 +1,21 @@
 // One relay between a front end and a client, both played by this test over real pipes.
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
+#include <atomic>
+#include <cstring>
+#include <functional>
 #include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "platform/pipe.h"
+#include "common/work_dir.h"
 #include "service/relay.h"
+#include "service/service_state.h"
 #include "tests/support/sandbox.h"
 
 namespace {
@@ -82,6 +90,149 @@ TEST(relay_thread, drops_the_front_end_unanswered_when_the_answer_is_empty) {
     for (const auto& answers : {std::vector<std::string>{""}, std::vector<std::string>{}}) {
         EXPECT_EQ(relay_once("q", answers).front_end_got, std::nullopt);
     }
+}
+
+}  // namespace
+
+namespace {
+
+const std::string launcher_name = R"(\\.\pipe\relay\launcher)";
+const std::string request_name = R"(\\.\pipe\relay\request)";
+const std::string response_name = R"(\\.\pipe\relay\response)";
+
+// Sends raw bytes to the pipe's socket, as a sender that stops in the middle of a message.
+void send_raw(const std::string& name, const std::string& bytes) {
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    const std::string path = platform::pipe_socket_path(name, platform::pipe_directory());
+    std::strncpy(addr.sun_path, path.c_str(), sizeof addr.sun_path - 1);
+    ASSERT_EQ(::connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr), 0);
+    ASSERT_EQ(::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL),
+              static_cast<ssize_t>(bytes.size()));
+    ::close(fd);
+}
+
+// A length header that claims 10 000 bytes, then a whole call, then the end.
+std::string cut_message(const std::string& text) {
+    return std::string("\x00\x00\x27\x10", 4) + text;
+}
+
+struct fault {
+    const char* what;
+    std::function<void()> front_end;
+    // The client's part; gets whether the relay has ended, and says what it read.
+    std::function<std::optional<std::string>(const std::atomic<bool>& relay_ended)> client;
+    std::uint32_t pair_timeout_ms;
+    const char* log;  // the relay's one line
+    std::optional<std::string> forwarded;  // what the client read
+};
+
+TEST(relay_thread, ends_at_the_first_failed_step_without_forwarding_or_answering) {
+    const auto patient_front_end = [] {
+        pipe p = pipe::open(launcher_name, platform::pipe_open::read_write);
+        ASSERT_TRUE(p.valid() && p.set_message_read_mode() && p.write("<methodCall/>"));
+        EXPECT_EQ(read_whole(p), std::nullopt);
+    };
+    // Set once the client has closed its end of the request pipe.
+    std::atomic<bool> request_end_closed{false};
+    const auto late_front_end = [&request_end_closed] {
+        test_support::wait_until([&] { return request_end_closed.load(); });
+        pipe p = pipe::open(launcher_name, platform::pipe_open::read_write);
+        ASSERT_TRUE(p.valid() && p.set_message_read_mode() && p.write("<methodCall/>"));
+        EXPECT_EQ(read_whole(p), std::nullopt);
+    };
+    const auto cut_front_end = [] { send_raw(launcher_name, cut_message("<methodCall/>")); };
+    const auto reading_client = [](const std::atomic<bool>&) -> std::optional<std::string> {
+        pipe response = pipe::open(response_name, platform::pipe_open::write);
+        pipe req = pipe::open(request_name, platform::pipe_open::read);
+        if (!req.valid() || !response.valid() || !req.set_message_read_mode()) return "no pair";
+        return read_whole(req);
+    };
+    const std::vector<fault> faults = {
+        {"a request cut short by the front end", cut_front_end, reading_client, 20000,
+         "The request was cut short by its sender, dropped", std::nullopt},
+        {"an answer cut short by the client", patient_front_end,
+         [](const std::atomic<bool>&) -> std::optional<std::string> {
+             pipe req = pipe::open(request_name, platform::pipe_open::read);
+             if (!req.valid() || !req.set_message_read_mode()) return "no pair";
+             send_raw(response_name, cut_message("<boolean>1</boolean>"));
+             return read_whole(req);
+         },
+         20000, "The answer of ZORV was cut short, dropped",
+         "POST /RPC2 HTTP/1.1\r\nContent-Length: 13\r\n\r\n<methodCall/>"},
+        {"a request the client's side no longer takes", late_front_end,
+         [&request_end_closed](const std::atomic<bool>& ended) -> std::optional<std::string> {
+             pipe response = pipe::open(response_name, platform::pipe_open::write);
+             {
+                 pipe req = pipe::open(request_name, platform::pipe_open::read);
+             }
+             request_end_closed = true;
+             // Holds the answer's pipe open: a relay that waits for it waits in vain.
+             test_support::wait_until([&] { return ended.load(); }, std::chrono::seconds(10));
+             return ended ? std::nullopt : std::optional<std::string>("relay still waiting");
+         },
+         20000, "Could not forward the request to ZORV, dropped", std::nullopt},
+        {"a pair the client never opens", patient_front_end,
+         [](const std::atomic<bool>& ended) -> std::optional<std::string> {
+             test_support::wait_until([&] { return ended.load(); }, std::chrono::seconds(10));
+             // Lets a relay still waiting go on, so that the test ends.
+             if (!ended) {
+                 pipe req = pipe::open(request_name, platform::pipe_open::read);
+                 pipe response = pipe::open(response_name, platform::pipe_open::write);
+             }
+             return ended ? std::nullopt : std::optional<std::string>("relay still waiting");
+         },
+         200, "ZORV did not open the pipe pair in time, request dropped", std::nullopt},
+    };
+    for (const fault& f : faults) {
+        test_support::sandbox box;
+        ASSERT_TRUE(setup_work_dir());
+        open_log_file("zorv_service.log");
+        the_service().pair_timeout_ms = f.pair_timeout_ms;
+        auto server = [](const std::string& name, platform::pipe_access access, int instances) {
+            platform::pipe_server_options options;
+            options.access = access;
+            options.max_instances = instances;
+            return pipe::create_server(name, options);
+        };
+        pipe launcher =
+            server(launcher_name, platform::pipe_access::duplex, platform::unlimited_instances);
+        pipe to_client = server(request_name, platform::pipe_access::outbound, 1);
+        pipe from_client = server(response_name, platform::pipe_access::inbound, 1);
+        ASSERT_TRUE(launcher.valid() && to_client.valid() && from_client.valid()) << f.what;
+
+        // The client first: a front end may wait for what the client does.
+        std::atomic<bool> ended{false};
+        std::optional<std::string> client_got;
+        std::thread client([&] { client_got = f.client(ended); });
+        std::thread front_end(f.front_end);
+        ASSERT_EQ(launcher.wait_for_client(), platform::connect_status::connected) << f.what;
+        std::thread relay([&] {
+            relay_thread(new relay_job{std::move(launcher), std::move(to_client),
+                                       std::move(from_client)});
+            ended = true;
+        });
+        client.join();
+        relay.join();
+        front_end.join();
+        EXPECT_EQ(client_got, f.forwarded) << f.what;
+        EXPECT_EQ(test_support::read_file(work_file_path("zorv_service.log")),
+                  std::string(f.log) + "\n")
+            << f.what;
+    }
+    the_service().pair_timeout_ms = 30000;
+}
+
+TEST(framed_request_fits, refuses_a_body_whose_head_would_pass_the_four_gib_length) {
+    const std::pair<std::size_t, bool> rows[] = {
+        {0, true},
+        {4294967244, true},  // 51 bytes of head: exactly 4 GiB - 1 in all
+        {4294967245, false},
+        {4294967295, false},
+        {std::size_t{1} << 40, false},
+    };
+    for (const auto& [size, fits] : rows) EXPECT_EQ(framed_request_fits(size), fits) << size;
 }
 
 }  // namespace

@@ -10,8 +10,11 @@ namespace fake_client {
 /// Folder where the client records argv.txt, cwd.txt, pid, connected and request-<n>.bin.
 inline constexpr const char* dir_env = "FAKE_CLIENT_DIR";
 /// true | false | empty | http_head | two_messages | echo | quit_after:N |
-/// die_before_connect (default true).
+/// die_before_connect | never_open (announced pairs are never opened) | hold:<file> (each
+/// answer, true, waits until file exists) (default true).
 inline constexpr const char* mode_env = "FAKE_CLIENT_MODE";
+
+inline constexpr std::string_view hold_mode = "hold:";
 
 inline constexpr std::string_view true_answer =
     "<?xml version=\"1.0\"?><methodResponse><params><param><value><boolean>1</boolean>"

@@ -6,10 +6,13 @@
 // pipe breaks.
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/message_buffer.h"
@@ -55,7 +58,14 @@ struct pair_job {
 };
 
 void answer(platform::pipe& response, std::string_view request) {
-    if (mode == "false") {
+    if (mode.rfind(fake_client::hold_mode, 0) == 0) {
+        // Answers only once the test has made the file, within a minute at most.
+        const std::string release = mode.substr(fake_client::hold_mode.size());
+        for (int i = 0; i < 12000 && !std::filesystem::exists(release); ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        response.write(fake_client::true_answer);
+    } else if (mode == "false") {
         response.write(fake_client::false_answer);
     } else if (mode == "empty") {
         response.write("");
@@ -110,6 +120,7 @@ int main(int argc, char** argv) {
     record("cwd.txt", platform::current_directory());
     record("pid", std::to_string(platform::current_process_id()));
     if (mode == "die_before_connect") return 3;
+    const bool never_open_pairs = mode == "never_open";
     if (wrapper.empty()) return 2;
 
     platform::pipe pipe = platform::pipe::open(wrapper, platform::pipe_open::read);
@@ -126,6 +137,6 @@ int main(int argc, char** argv) {
         if (first == std::string::npos || second == std::string::npos) continue;
         auto* job = new pair_job{number, announcement.substr(0, first),
                                  announcement.substr(first + 1, second - first - 1)};
-        if (!platform::start_detached_thread(serve_pair, job, 0)) delete job;
+        if (never_open_pairs || !platform::start_detached_thread(serve_pair, job, 0)) delete job;
     }
 }
