@@ -10,6 +10,7 @@
 //   reserved once;
 // - the service's resident memory when idle and at its peak.
 #include <sys/statfs.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -178,14 +179,40 @@ void end_service(const test_support::sandbox& box, const std::string& launcher) 
 
 const char* verdict(bool met) { return met ? "met" : "MISSED"; }
 
-}  // namespace
+// Every figure of one product, each beside its baselines from the same pass.
+struct figures {
+    double cold_ms = 0;
+    double warm_ms = 0, floor_ms = 0, floor_via_relay_ms = 0;
+    double relay_rps[3] = {}, model_rps[3] = {}, direct_rps[3] = {};
+    int relay_lost[3] = {}, model_lost[3] = {}, direct_lost[3] = {};
+    double large_ms = 0, copy_ms = 0;
+    long idle_kib = -1, peak_kib = -1;
+    bool ok = false;
+};
 
-int main() {
+constexpr int front_end_counts[3] = {1, 8, 64};
+
+void install_from(const fs::path& bin, const test_support::sandbox& box) {
+    const fs::path product = box.product_dir();
+    fs::create_directories(product / "bin");
+    fs::create_directories(product / "ZorvHome");
+    const auto copy = [](const fs::path& from, const fs::path& to) {
+        fs::copy_file(from, to, fs::copy_options::overwrite_existing);
+        fs::permissions(to, fs::perms::owner_all, fs::perm_options::add);
+    };
+    copy(bin / "trelmerge", product / "bin/trelmerge");
+    copy(bin / "zorv_service", product / "bin/zorv_service");
+    copy(bin / "fake_zorvexplorer", product / "ZorvHome/zorvexplorer");
+}
+
+// Measures the product built in bin. cold_runs: how many first runs after login to time.
+figures measure(const fs::path& bin, int cold_runs) {
+    figures f;
     test_support::sandbox box;
     const fs::path pipe_dir = private_pipe_dir();
-    if (pipe_dir.empty()) return 1;
+    if (pipe_dir.empty()) return f;
     ::setenv("VARNEX_PIPE_DIR", pipe_dir.c_str(), 1);
-    box.install_product("fake_zorvexplorer");
+    install_from(bin, box);
     fs::create_directories(box.work_dir());
     test_support::write_file(box.work_dir() / "a.txt", "a\n");
     test_support::write_file(box.work_dir() / "b.txt", "b\n");
@@ -195,26 +222,22 @@ int main() {
     const std::vector<std::string> trelmerge{(box.product_dir() / "bin/trelmerge").string(),
                                              "a.txt", "b.txt"};
     const std::string relay = launcher_request_pipe_name(sysutl_myloginname());
-    std::printf("pipe directory: %s (%s)\n", pipe_dir.c_str(), file_system_of(pipe_dir).c_str());
-    std::printf("%-28s %22s %30s %8s %8s\n", "measure", "relay", "baseline", "ratio", "goal");
 
     // Cold first runs: no service, no socket.
     std::vector<double> cold_ms;
-    for (int i = 0; i < 5; ++i) {
+    for (int i = 0; i < cold_runs; ++i) {
         end_service(box, relay);
         const auto start = bench_clock::now();
         const int status = test_support::run_program(trelmerge, options).exit_code;
         cold_ms.push_back(ms_since(start));
         if (status != 0) {
             std::fprintf(stderr, "relay_bench: a cold trelmerge run failed (%d)\n", status);
-            return 1;
+            return f;
         }
     }
-    const double cold = median(cold_ms);
-    std::printf("%-28s %19.2f ms %30s %8s %8s  %s\n", "cold first run (median of 5)", cold, "",
-                "", "< 50 ms", verdict(cold < 50));
+    f.cold_ms = median(cold_ms);
 
-    if (!platform::start_detached_thread(accept_direct, nullptr, 0)) return 1;
+    if (!platform::start_detached_thread(accept_direct, nullptr, 0)) return f;
     const std::string direct(direct_pipe);
     const std::string bare(bare_pipe);
     test_support::background_program bare_model(
@@ -223,16 +246,15 @@ int main() {
     if (bare_model.read_line(std::chrono::seconds(10)) != "ready" ||
         !test_support::wait_until([&] { return platform::wait_named_pipe(direct, 0); })) {
         std::fprintf(stderr, "relay_bench: a baseline server did not start\n");
-        return 1;
+        return f;
     }
 
-    // Warm runs, each beside a run of the static baseline.
+    // Warm runs, each beside a run of the static baseline, direct and through the relay:
+    // what the relay's hop costs beside the front end's own steps.
     constexpr int runs = 41;
     const std::vector<std::string> floor{test_support::built_program("static_round_trip").string(),
                                          platform::pipe_socket_path(direct, pipe_dir.string()),
                                          "600"};
-    // The same program through the relay: what the relay's hop costs beside the front
-    // end's own steps.
     std::vector<std::string> floor_via_relay = floor;
     floor_via_relay[1] = platform::pipe_socket_path(relay, pipe_dir.string());
     std::vector<double> front_end_ms, floor_ms, via_relay_ms;
@@ -247,53 +269,124 @@ int main() {
         if (!timed(trelmerge, front_end_ms, i >= 3) || !timed(floor, floor_ms, i >= 3) ||
             !timed(floor_via_relay, via_relay_ms, i >= 3)) {
             std::fprintf(stderr, "relay_bench: a warm run failed\n");
-            return 1;
+            return f;
         }
     }
-    const double fe = median(front_end_ms), base = median(floor_ms);
-    const double via = median(via_relay_ms);
-    std::printf("%-28s %19.3f ms %18s %8.3f ms %8.2f %8s  %s\n", "warm run (median of 41)", fe,
-                "static C", base, fe / base, "<= 1.3", verdict(fe / base <= 1.3));
-    std::printf("%-28s %19.3f ms %18s %8.3f ms %8.2f   (static C through the relay)\n", "", via,
-                "static C", base, via / base);
+    f.warm_ms = median(front_end_ms);
+    f.floor_ms = median(floor_ms);
+    f.floor_via_relay_ms = median(via_relay_ms);
     const int pid = service_pid(box);
-    const long idle_kib = status_kib(pid, "VmRSS");
+    f.idle_kib = status_kib(pid, "VmRSS");
 
-    // Throughput.
     const std::string request(600, 'r');
-    for (int front_ends : {1, 8, 64}) {
+    for (int k = 0; k < 3; ++k) {
         const int total = 64 * 40;
-        const throughput r = run_concurrent(relay, front_ends, total, request);
-        const throughput m = run_concurrent(bare, front_ends, total, request);
-        const throughput d = run_concurrent(direct, front_ends, total, request);
-        char label[64];
-        std::snprintf(label, sizeof label, "%d front end%s (req/s)", front_ends,
-                      front_ends == 1 ? "" : "s");
-        const double to_model = r.per_second / m.per_second;
-        std::printf("%-28s %22.0f %18s %11.0f %8.2f %8s  %s\n", label, r.per_second,
-                    "bare model", m.per_second, to_model, front_ends == 64 ? ">= 0.8" : "",
-                    front_ends == 64 ? verdict(to_model >= 0.8 && r.failures == 0) : "");
-        std::printf("%-28s %22s %18s %11.0f %8.2f   lost: relay %d, model %d, direct %d;"
-                    " busy retries %d/%d/%d\n",
-                    "", "", "direct answer", d.per_second, r.per_second / d.per_second,
-                    r.failures, m.failures, d.failures, r.retries, m.retries, d.retries);
+        const throughput r = run_concurrent(relay, front_end_counts[k], total, request);
+        const throughput m = run_concurrent(bare, front_end_counts[k], total, request);
+        const throughput d = run_concurrent(direct, front_end_counts[k], total, request);
+        f.relay_rps[k] = r.per_second;
+        f.model_rps[k] = m.per_second;
+        f.direct_rps[k] = d.per_second;
+        f.relay_lost[k] = r.failures;
+        f.model_lost[k] = m.failures;
+        f.direct_lost[k] = d.failures;
     }
 
-    // One large request.
     const std::string large(64u << 20, 'x');
     std::vector<double> relay_ms, copy_ms;
     for (int i = 0; i < 3; ++i) {
         relay_ms.push_back(time_one(relay, large));
         copy_ms.push_back(time_one(direct, large));
     }
-    const double r = median(relay_ms), c = median(copy_ms);
-    std::printf("%-28s %19.1f ms %18s %8.1f ms %8.2f %8s  %s   (speed relative to the copy)\n",
-                "64 MiB request", r, "direct copy", c, c / r, ">= 0.5", verdict(c / r >= 0.5));
-    const long peak_kib = status_kib(pid, "VmHWM");
-    std::printf("%-28s %16ld KiB idle %14ld KiB peak %8s %8s  %s\n", "zorv_service RSS", idle_kib,
-                peak_kib, "", "< 4 MiB", verdict(idle_kib >= 0 && idle_kib < 4096));
+    f.large_ms = median(relay_ms);
+    f.copy_ms = median(copy_ms);
+    f.peak_kib = status_kib(pid, "VmHWM");
     box.kill_product_processes();
     bare_model.kill();
+    std::printf("pipe directory: %s (%s)\n", pipe_dir.c_str(), file_system_of(pipe_dir).c_str());
     fs::remove_all(pipe_dir);
+    f.ok = true;
+    return f;
+}
+
+// The figures of an earlier build, measured in a child process of this run (the in-process
+// baseline server belongs to one pipe directory per process).
+bool measure_before(const fs::path& bin, figures& out) {
+    int channel[2];
+    if (::pipe(channel) != 0) return false;
+    std::fflush(stdout);
+    const pid_t child = ::fork();
+    if (child < 0) return false;
+    if (child == 0) {
+        ::close(channel[0]);
+        const figures f = measure(bin, 1);
+        const bool sent = ::write(channel[1], &f, sizeof f) == static_cast<ssize_t>(sizeof f);
+        std::fflush(stdout);
+        ::_exit(sent && f.ok ? 0 : 1);
+    }
+    ::close(channel[1]);
+    const bool got = ::read(channel[0], &out, sizeof out) == static_cast<ssize_t>(sizeof out);
+    ::close(channel[0]);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return got && out.ok;
+}
+
+}  // namespace
+
+int main() {
+    // RELAY_BENCH_BEFORE: the bin folder of an earlier build (trelmerge, zorv_service,
+    // fake_zorvexplorer), measured the same way for a before/after column.
+    figures before;
+    bool have_before = false;
+    if (const char* dir = std::getenv("RELAY_BENCH_BEFORE"); dir && *dir) {
+        have_before = measure_before(dir, before);
+        if (!have_before) std::fprintf(stderr, "relay_bench: the earlier build failed\n");
+    }
+    const figures f = measure(test_support::built_program("trelmerge").parent_path(), 5);
+    if (!f.ok) return 1;
+
+    const auto after_before = [&](double after, double was) {
+        static char text[64];
+        if (!have_before || was <= 0) return "";
+        std::snprintf(text, sizeof text, "%10.2f %8.2f", was, after / was);
+        return static_cast<const char*>(text);
+    };
+    std::printf("%-24s %12s %-14s %10s %7s %8s %6s  %10s %8s\n", "measure", "relay", "baseline",
+                "", "ratio", "goal", "", have_before ? "before" : "",
+                have_before ? "now/was" : "");
+    std::printf("%-24s %9.2f ms %-14s %10s %7s %8s %6s  %s\n", "cold first run", f.cold_ms, "", "",
+                "", "< 50 ms", verdict(f.cold_ms < 50), after_before(f.cold_ms, before.cold_ms));
+    std::printf("%-24s %9.3f ms %-14s %7.3f ms %7.2f %8s %6s  %s\n", "warm run", f.warm_ms,
+                "static C", f.floor_ms, f.warm_ms / f.floor_ms, "<= 1.3",
+                verdict(f.warm_ms / f.floor_ms <= 1.3), after_before(f.warm_ms, before.warm_ms));
+    std::printf("%-24s %9.3f ms %-14s %7.3f ms %7.2f %8s %6s  %s\n", "  static C via relay",
+                f.floor_via_relay_ms, "static C", f.floor_ms, f.floor_via_relay_ms / f.floor_ms,
+                "", "", after_before(f.floor_via_relay_ms, before.floor_via_relay_ms));
+    for (int k = 0; k < 3; ++k) {
+        char label[64];
+        std::snprintf(label, sizeof label, "%d front end%s, req/s", front_end_counts[k],
+                      k == 0 ? "" : "s");
+        const double to_model = f.relay_rps[k] / f.model_rps[k];
+        const bool goal = k == 2;
+        std::printf("%-24s %12.0f %-14s %10.0f %7.2f %8s %6s  %s\n", label, f.relay_rps[k],
+                    "bare model", f.model_rps[k], to_model, goal ? ">= 0.8" : "",
+                    goal ? verdict(to_model >= 0.8 && f.relay_lost[k] == 0) : "",
+                    after_before(f.relay_rps[k], before.relay_rps[k]));
+        std::printf("%-24s %12s %-14s %10.0f %7.2f   lost: relay %d, model %d, direct %d\n", "",
+                    "", "direct answer", f.direct_rps[k], f.relay_rps[k] / f.direct_rps[k],
+                    f.relay_lost[k], f.model_lost[k], f.direct_lost[k]);
+    }
+    std::printf("%-24s %9.1f ms %-14s %7.1f ms %7.2f %8s %6s  %s  (speed: copy time / relay time)\n",
+                "64 MiB request", f.large_ms, "direct copy", f.copy_ms, f.copy_ms / f.large_ms,
+                ">= 0.5", verdict(f.copy_ms / f.large_ms >= 0.5),
+                after_before(f.large_ms, before.large_ms));
+    std::printf("%-24s %8ld KiB %-14s %6ld KiB %7s %8s %6s  %s\n", "zorv_service RSS idle",
+                f.idle_kib, "peak", f.peak_kib, "", "< 4 MiB",
+                verdict(f.idle_kib >= 0 && f.idle_kib < 4096),
+                after_before(static_cast<double>(f.idle_kib), static_cast<double>(before.idle_kib)));
+    if (have_before) {
+        std::printf("%-24s %8ld KiB\n", "  peak before", before.peak_kib);
+    }
     return 0;
 }

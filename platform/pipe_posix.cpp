@@ -5,6 +5,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/random.h>
 #include <sys/socket.h>
@@ -225,6 +226,62 @@ bool send_message_part(int fd, std::uint32_t length, std::string_view first) {
     iovec parts[2] = {{const_cast<std::uint32_t*>(&header), sizeof header},
                       {const_cast<char*>(first.data()), first.size()}};
     return send_all(fd, parts, first.empty() ? 1 : 2);
+}
+
+/// Moves left bytes from socket in to socket out through a pipe, counting left down. True
+/// when all moved; false with errno telling why it stopped (EINVAL or ENOSYS: the sockets
+/// cannot splice, and nothing was moved; 0: in reached its end).
+bool splice_all(int in, int out, std::uint32_t& left) {
+    int through[2];
+    if (::pipe2(through, O_CLOEXEC) != 0) return false;
+    const unique_fd read_end(through[0]), write_end(through[1]);
+    // A pipe's default 64 KiB asks for a wake-up every 16 pages.
+    (void)::fcntl(through[1], F_SETPIPE_SZ, 1 << 20);
+    while (left > 0) {
+        const ssize_t got = ::splice(in, nullptr, through[1], nullptr, left, SPLICE_F_MOVE);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) {
+            if (got == 0) errno = 0;
+            return false;
+        }
+        left -= static_cast<std::uint32_t>(got);
+        for (ssize_t pending = got; pending > 0;) {
+            const ssize_t put =
+                ::splice(through[0], nullptr, out, nullptr, static_cast<std::size_t>(pending),
+                         SPLICE_F_MOVE);
+            if (put < 0 && errno == EINTR) continue;
+            if (put <= 0) {
+                // The bytes in the pipe are lost with it: the message is cut either way.
+                if (put == 0 || errno == EINVAL || errno == ENOSYS) errno = EPIPE;
+                return false;
+            }
+            pending -= put;
+        }
+    }
+    return true;
+}
+
+/// splice_all with SIGPIPE held: splice has no MSG_NOSIGNAL, and a reader that went away
+/// would raise the signal, which ends the process. A signal raised is taken off again
+/// before the thread goes on.
+bool splice_through(int in, int out, std::uint32_t& left) {
+    sigset_t broken_pipe, before;
+    sigemptyset(&broken_pipe);
+    sigaddset(&broken_pipe, SIGPIPE);
+    if (::pthread_sigmask(SIG_BLOCK, &broken_pipe, &before) != 0) {
+        errno = ENOSYS;
+        return false;
+    }
+    const bool moved = splice_all(in, out, left);
+    const int why = errno;
+    if (!moved && why == EPIPE) {
+        const timespec now{};
+        while (::sigtimedwait(&broken_pipe, nullptr, &now) < 0 && errno == EINTR) {
+        }
+    }
+    ::pthread_sigmask(SIG_SETMASK, &before, nullptr);
+    errno = why;
+    return moved;
 }
 
 /// A socket file this process bound and has not removed yet.
@@ -592,11 +649,18 @@ bool pipe::write_with_rest_of(pipe& from, std::string_view start) {
         return false;
     };
     if (!send_message_part(out, static_cast<std::uint32_t>(total), start)) return break_off();
+    const int in = source.connection.get();
+    // The kernel moves the pages from one socket to the other through a pipe, without
+    // copying them through our memory; where it cannot, the bytes are copied below.
+    if (splice_through(in, out, source.remaining)) {
+        source.in_message = false;
+        return true;
+    }
+    if (errno != EINVAL && errno != ENOSYS) return break_off();
     // Big enough that each piece is a few socket buffers, small enough to stay in cache.
     constexpr std::size_t piece_size = 256 * 1024;
     const std::unique_ptr<char[]> piece(new (std::nothrow) char[piece_size]);
     if (!piece) return break_off();
-    const int in = source.connection.get();
     while (source.remaining > 0) {
         const ssize_t n = ::recv(in, piece.get(), std::min<std::size_t>(piece_size, source.remaining), 0);
         if (n < 0 && errno == EINTR) continue;

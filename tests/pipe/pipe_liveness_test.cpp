@@ -338,8 +338,10 @@ TEST_F(pipe_liveness, remove_pipe_files_removes_our_files_and_leaves_anothers) {
 }
 
 TEST_F(pipe_liveness, a_message_passed_on_arrives_whole_or_is_seen_cut) {
-    for (bool cut : {false, true}) {
-        SCOPED_TRACE(cut ? "cut" : "whole");
+    enum class end { whole, source_cut, reader_gone };
+    for (end how : {end::whole, end::source_cut, end::reader_gone}) {
+        SCOPED_TRACE(static_cast<int>(how));
+        const bool cut = how == end::source_cut;
         pipe in_server = pipe::create_server(R"(\\.\pipe\t\in)", options());
         pipe out_server = pipe::create_server(R"(\\.\pipe\t\out)", options());
         pipe sink = pipe::open(R"(\\.\pipe\t\out)", pipe_open::read_write);
@@ -367,6 +369,20 @@ TEST_F(pipe_liveness, a_message_passed_on_arrives_whole_or_is_seen_cut) {
         });
         char first[4096];
         ASSERT_EQ(in_server.read(first, sizeof first).status, platform::io_status::more_data);
+        if (how == end::reader_gone) {
+            // The reader goes away while the message passes: the passing fails, and must
+            // not end the process with SIGPIPE.
+            auto passing = std::async(std::launch::async, [&] {
+                return out_server.write_with_rest_of(in_server, std::string(first, 4096));
+            });
+            char some[4096];
+            EXPECT_NE(sink.read(some, sizeof some).status, platform::io_status::failed);
+            sink.close();
+            EXPECT_FALSE(passing.get());
+            in_server.close();
+            (void)writer.get();
+            continue;
+        }
         auto passed = std::async(std::launch::async, [&] {
             return out_server.write_with_rest_of(in_server, "head:" + std::string(first, 4096));
         });
