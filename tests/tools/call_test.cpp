@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "tools/zorvexplorer/http_frame.h"
 #include "tools/zorvexplorer/xmlrpc.h"
 
 namespace zorv {
@@ -52,6 +53,26 @@ TEST(xmlrpc, refuses_malformed_calls_and_other_value_types) {
         "</array></value></param></params></methodCall>",
     };
     for (const char* xml : bad) EXPECT_FALSE(parse_call(xml).call) << xml;
+}
+
+TEST(http_frame, marks_a_request_whose_body_ends_before_its_length_as_cut_short) {
+    const std::string call = "<methodCall><methodName>M</methodName></methodCall>";
+    struct row {
+        std::string message;
+        bool read;
+        bool cut_short;
+    };
+    const row rows[] = {
+        {"POST /RPC2 HTTP/1.1\r\nContent-Length: 51\r\n\r\n" + call, true, false},
+        {"POST /RPC2 HTTP/1.1\r\nContent-Length: 10000\r\n\r\n" + call, false, true},
+        {"POST /RPC2 HTTP/1.1\r\nContent-Length: 50\r\n\r\n" + call, false, false},
+        {"POST /RPC2 HTTP/1.1\r\nContent-Length: x\r\n\r\n" + call, false, false},
+    };
+    for (const row& r : rows) {
+        const framed_request framed = unframe_request(r.message);
+        EXPECT_EQ(framed.body.has_value(), r.read) << r.message;
+        EXPECT_EQ(framed.cut_short, r.cut_short) << r.message;
+    }
 }
 
 }  // namespace

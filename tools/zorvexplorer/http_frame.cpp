@@ -63,6 +63,7 @@ framed_request unframe_request(std::string_view message) {
         return result;
     }
     if (*length != body.size()) {
+        result.cut_short = *length > body.size();
         result.error = "Content-Length " + std::to_string(*length) + " but " +
                        std::to_string(body.size()) + " bytes of body";
         return result;

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "platform/thread.h"
+#include "tools/zorvexplorer/http_frame.h"
 
 namespace zorv {
 
@@ -98,7 +99,12 @@ void serve_pair(const pipe_pair_names& names, const client_context& context) {
     }
     const std::optional<std::string> message = read_message(request);
     if (!message) {
-        log("request pipe " + names.request + " broke before a request arrived");
+        // A message cut short by a broken pipe is never read, not even in part.
+        log("request pipe " + names.request + " broke before a whole request arrived");
+        return;
+    }
+    if (const framed_request framed = unframe_request(*message); framed.cut_short) {
+        log("request on " + names.request + " cut short (" + framed.error + "), dropped unanswered");
         return;
     }
     if (!response.write(serve_message(*message, context))) {
