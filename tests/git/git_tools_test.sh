@@ -4,11 +4,12 @@
 #
 #   tests/git/git_tools_test.sh BUILD_DIR DOCS_GIT_MD
 #
-# A merge leaves three files in conflict: config.cfg (marked -merge, so git leaves it to the
+# A merge leaves four files in conflict: config.cfg (marked -merge, so git leaves it to the
 # tool although the two sides changed different lines: the tool merges it cleanly),
-# notes.txt (both sides changed the same line: the tool marks a conflict) and words.txt
-# (the same as notes.txt, resolved by hand before the tool runs). git's index must hold
-# config.cfg resolved with the right bytes and notes.txt still unresolved.
+# image.bin (binary: the tool refuses it), notes.txt (both sides changed the same line: the
+# tool marks a conflict) and words.txt (the same as notes.txt, resolved by hand before the
+# tool runs). git's index must hold config.cfg resolved with the right bytes and image.bin
+# and notes.txt still unresolved.
 set -u
 build=${1:?usage: git_tools_test.sh BUILD_DIR DOCS_GIT_MD}
 doc=${2:?usage: git_tools_test.sh BUILD_DIR DOCS_GIT_MD}
@@ -77,35 +78,41 @@ printf 'name = demo\nport = 80\nuser = nobody\nlevel = 1\nmode = fast\n' >config
 printf 'first\nsecond\nthird\n' >notes.txt
 printf 'alpha\nbeta\n' >words.txt
 printf 'untouched\n' >same.txt
+printf 'IMG\0base\n' >image.bin
 git add . && git commit -q -m base
 
 git checkout -q -b theirs
 printf 'name = demo\nport = 80\nuser = nobody\nlevel = 1\nmode = safe\n' >config.cfg
 printf 'first\nsecond (theirs)\nthird\n' >notes.txt
 printf 'alpha\nbeta (theirs)\n' >words.txt
+printf 'IMG\0theirs\n' >image.bin
 git commit -q -am theirs
 
 git checkout -q main
 printf 'name = demo\nport = 8080\nuser = nobody\nlevel = 1\nmode = fast\n' >config.cfg
 printf 'first\nsecond (ours)\nthird\n' >notes.txt
 printf 'alpha\nbeta (ours)\n' >words.txt
+printf 'IMG\0ours\n' >image.bin
 git commit -q -am ours
 
 git merge -q theirs >/dev/null 2>&1
-check "git's merge stops with config.cfg, notes.txt and words.txt unresolved" \
-    [ "$(git diff --name-only --diff-filter=U | tr '\n' ' ')" = "config.cfg notes.txt words.txt " ]
+check "git's merge stops with config.cfg, image.bin, notes.txt and words.txt unresolved" \
+    [ "$(git diff --name-only --diff-filter=U | tr '\n' ' ')" = \
+      "config.cfg image.bin notes.txt words.txt " ]
 printf 'alpha\nbeta (both)\n' >words.txt
 git add words.txt
 
-# ---- git mergetool: config.cfg merges cleanly, notes.txt keeps its conflict
-git mergetool -y </dev/null >"$root/mergetool.out" 2>&1
+# ---- git mergetool: config.cfg merges cleanly, image.bin and notes.txt stay unresolved
+# (after a failed file git asks whether to go on: yes)
+printf 'y\ny\ny\n' | git mergetool -y >"$root/mergetool.out" 2>&1
 status=$?
 check "git mergetool reports the merge that failed (status $status)" [ "$status" != 0 ]
 check "git names notes.txt as the merge that failed" \
     grep -q 'merge of notes.txt failed' "$root/mergetool.out"
 unresolved=$(git ls-files -u | awk '{print $4}' | sort -u | tr '\n' ' ')
-check "only notes.txt is still unresolved in the index (got: $unresolved)" \
-    [ "$unresolved" = "notes.txt " ]
+check "only image.bin and notes.txt are still unresolved in the index (got: $unresolved)" \
+    [ "$unresolved" = "image.bin notes.txt " ]
+check "image.bin keeps our bytes" cmp -s image.bin <(printf 'IMG\0ours\n')
 expected_cfg=$'name = demo\nport = 8080\nuser = nobody\nlevel = 1\nmode = safe\n'
 check "config.cfg is staged with both sides' changes" \
     cmp -s <(git cat-file -p :config.cfg) <(printf '%s' "$expected_cfg")
@@ -122,6 +129,7 @@ check "the client merged config.cfg cleanly" \
     grep -Eq 'merged into .*config.cfg' <<<"$log"
 check "the client found one conflict in notes.txt" \
     grep -q '1 conflict(s) marked in .*notes.txt' <<<"$log"
+check "the client refused the binary merge" grep -q 'is a binary file; .*image.bin left untouched' <<<"$log"
 
 # ---- git difftool: one page per changed file, labelled with the file's path
 pages_before=$(find "$work_dir/compare" -name '*.html' 2>/dev/null | wc -l)
@@ -129,8 +137,8 @@ git difftool -y HEAD~1 HEAD </dev/null >"$root/difftool.out" 2>&1
 status=$?
 check "git difftool exits 0 (got $status)" [ "$status" = 0 ]
 pages=$(find "$work_dir/compare" -name '*.html' 2>/dev/null | wc -l)
-check "one compare page per changed file (3, got $((pages - pages_before)))" \
-    [ $((pages - pages_before)) = 3 ]
+check "one compare page per changed file (4, got $((pages - pages_before)))" \
+    [ $((pages - pages_before)) = 4 ]
 check "the pages carry the labels, not git's temporary names" \
     grep -lq 'notes.txt (after)' "$work_dir"/compare/*.html
 check "no page names a temporary file of git's" \
