@@ -58,7 +58,7 @@ mkdir -m 700 "$root/tmp" "$root/pipes" "$root/home"
 export TMPDIR=$root/tmp VARNEX_PIPE_DIR=$root/pipes HOME=$root/home VARNEX_CONNECT_PAUSE_MS=20
 export GIT_CONFIG_NOSYSTEM=1 GIT_AUTHOR_NAME=test GIT_AUTHOR_EMAIL=test@example.invalid
 export GIT_COMMITTER_NAME=test GIT_COMMITTER_EMAIL=test@example.invalid
-unset DISPLAY WAYLAND_DISPLAY GIT_DIR GIT_WORK_TREE
+unset DISPLAY WAYLAND_DISPLAY ZORV_MERGE_UI GIT_DIR GIT_WORK_TREE
 export PATH=$product/bin:$PATH
 
 # Every set-up line of the doc, exactly as a user copies it.

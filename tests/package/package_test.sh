@@ -79,7 +79,7 @@ done
 # ---- a compare and a merge from the unpacked package
 mkdir -m 700 "$root/tmp" "$root/pipes" "$root/files"
 export TMPDIR=$root/tmp VARNEX_PIPE_DIR=$root/pipes VARNEX_CONNECT_PAUSE_MS=20
-unset DISPLAY WAYLAND_DISPLAY
+unset DISPLAY WAYLAND_DISPLAY ZORV_MERGE_UI
 cp "$source_dir"/examples/*.txt "$root/files/"
 cd "$root/files" || finish
 
