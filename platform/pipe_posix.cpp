@@ -220,6 +220,16 @@ bool send_all(int fd, const char* data, std::size_t size) {
     return send_all(fd, &part, 1);
 }
 
+/// Lets a large message queue up to 4 MiB on fd (as far as the system allows): with the
+/// default of some 200 KiB, every step of a long message needs the reader to run, and on a
+/// busy machine each such wake-up can wait for a time slice.
+void make_room_for(int fd, std::size_t size) {
+    constexpr std::size_t large = 1 << 20;
+    if (size < large) return;
+    const int room = 4 << 20;
+    (void)::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &room, sizeof room);
+}
+
 /// The length prefix of a message of length bytes, and its first bytes.
 bool send_message_part(int fd, std::uint32_t length, std::string_view first) {
     const std::uint32_t header = htonl(length);
@@ -628,6 +638,7 @@ std::size_t pipe::message_bytes_left() {
 bool pipe::write(std::string_view data) {
     if (!impl_ || !impl_->can_write || !impl_->connection.valid()) return false;
     if (data.size() > std::numeric_limits<std::uint32_t>::max()) return false;
+    make_room_for(impl_->connection.get(), data.size());
     return send_message_part(impl_->connection.get(), static_cast<std::uint32_t>(data.size()),
                              data);
 }
@@ -648,6 +659,7 @@ bool pipe::write_with_rest_of(pipe& from, std::string_view start) {
         ::shutdown(out, SHUT_RDWR);
         return false;
     };
+    make_room_for(out, total);
     if (!send_message_part(out, static_cast<std::uint32_t>(total), start)) return break_off();
     const int in = source.connection.get();
     // The kernel moves the pages from one socket to the other through a pipe, without
