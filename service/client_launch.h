@@ -5,18 +5,13 @@
 #include <string_view>
 
 #include "platform/path_style.h"
+#include "service/service_texts.h"
 
 inline constexpr std::string_view client_options =
     R"(-product com.qorva.tarvel.team.client.integration.product -application com.qorva.tarvel.team.client.integration.application -configuration @user.home\.Tarvel\ZXE8\config -data @user.home\.Tarvel\ZXE8\workspace -persistState false -nosplash -vmargs )";
 inline constexpr std::string_view wrapper_pipe_property =
     "-Dcom.qorva.tarvel.team.client.integration.wrapperpipe=";
 inline constexpr std::string_view client_program_base = "zorvexplorer";
-
-inline constexpr std::string_view could_not_create_client = "Could not create ZORV process";
-inline constexpr std::string_view client_ended_before_connecting = "ZORV exited before connecting";
-inline constexpr std::string_view client_connect_failed = "Waiting for ZORV to connect failed";
-inline constexpr std::string_view debug_option_passed =
-    "Debug option was passed, ZORV will not be launched";
 
 /// The client's command line: the quoted program path (folder + "\zorvexplorer.exe", or
 /// folder + "/zorvexplorer" on posix), a blank, the fixed options and the wrapper pipe

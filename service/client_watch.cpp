@@ -3,7 +3,6 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
-#include <thread>
 
 #include "common/work_dir.h"
 #include "platform/pipe.h"
@@ -15,8 +14,7 @@ namespace {
 constexpr std::size_t watch_stack_size = 64 * 1024;
 // Relays in flight finish quickly once the client is gone: its ends of their pipes are
 // closed, so their reads return. The bound only guards against a front end that stalls.
-constexpr auto relay_grace = std::chrono::seconds(3);
-constexpr auto relay_poll = std::chrono::milliseconds(1);
+constexpr auto relay_grace = std::chrono::milliseconds(3000);
 
 std::atomic<bool> quit_logged{false};
 
@@ -40,11 +38,7 @@ void log_client_quit() {
 }
 
 void wait_for_relays_in_flight() {
-    const auto deadline = std::chrono::steady_clock::now() + relay_grace;
-    while (the_service().relays_in_flight.load() > 0 &&
-           std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(relay_poll);
-    }
+    (void)the_service().relays_in_flight.wait_until_none(relay_grace);
 }
 
 bool start_client_watch() {

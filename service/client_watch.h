@@ -1,9 +1,7 @@
 // Ending the service as soon as the graphical client goes away.
 #pragma once
 
-#include <string_view>
-
-inline constexpr std::string_view client_quit_text = "ZORV quit unexpectedly...exiting";
+#include "service/service_texts.h"
 
 /// Logs client_quit_text, once however many threads find the client gone.
 void log_client_quit();

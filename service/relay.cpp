@@ -1,7 +1,6 @@
 #include "service/relay.h"
 
 #include <algorithm>
-#include <atomic>
 #include <charconv>
 #include <chrono>
 #include <cstdint>
@@ -11,7 +10,7 @@
 #include <utility>
 
 #include "common/work_dir.h"
-#include "service/service_driver.h"
+#include "service/service_texts.h"
 #include "service/service_state.h"
 
 namespace {
@@ -158,9 +157,9 @@ void relay_thread(void* raw_job) {
     // A relay started with its pair, ahead of the front end, waits for it here; the accept
     // loop hands it one even when the pair was given up, and it is then dropped.
     job->front_end_ready.wait(false, std::memory_order_acquire);
-    std::atomic<int>& in_flight = the_service().relays_in_flight;
+    relay_counter& in_flight = the_service().relays_in_flight;
     if (paired) {
-        ++in_flight;
+        in_flight.started();
         if (forward_request(*job) == step::done) answer_front_end(*job);
     }
 
@@ -170,5 +169,5 @@ void relay_thread(void* raw_job) {
     job->launcher_pipe.close();
     job->request_pipe.close();
     job->response_pipe.close();
-    if (paired) --in_flight;
+    if (paired) in_flight.finished();
 }

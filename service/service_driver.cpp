@@ -26,8 +26,6 @@
 namespace {
 
 constexpr std::uint32_t file_all_access = 0x1F01FF;
-// A relay keeps little on its stack; many may run at once.
-constexpr std::size_t relay_stack_size = 256 * 1024;
 // Back-off while every launcher instance is busy, and after failed waits for a front end.
 constexpr std::chrono::milliseconds busy_first_pause{1};
 constexpr std::chrono::milliseconds busy_longest_pause{100};
