@@ -65,6 +65,10 @@ std::int64_t unix_nt_time(std::int64_t* result);
 void* nt_owner_security_attributes(std::uint32_t access_mask, int inherit_flag);
 }
 
-// libquentnt's pause, sleep(seconds), is the one that <unistd.h> declares: libc's on
-// POSIX, and on Windows the runtime's own definition of that declaration.
-#include <unistd.h>
+namespace libquentnt {
+
+/// libquentnt's pause: the calling thread sleeps for that many seconds. A C++ name in the
+/// runtime's own namespace, so that it never meets the C library's sleep of either platform.
+void sleep(unsigned seconds);
+
+}  // namespace libquentnt

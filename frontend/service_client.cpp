@@ -27,7 +27,7 @@ constexpr std::size_t reply_limit = 1023;
 // Set before any exchange, by main or by a test; the run is single-threaded.
 connect_schedule current_schedule;
 
-void default_pause(unsigned seconds) { ::sleep(seconds); }
+void default_pause(unsigned seconds) { libquentnt::sleep(seconds); }
 
 char ascii_lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 

@@ -69,3 +69,9 @@ extern "C" std::int64_t unix_nt_time(std::int64_t* result) {
 extern "C" void* nt_owner_security_attributes(std::uint32_t /*access_mask*/, int /*inherit_flag*/) {
     return &owner_only;
 }
+
+void libquentnt::sleep(unsigned seconds) {
+    // A signal may end the C library's pause early: sleep on for what is left.
+    unsigned left = seconds;
+    while (left > 0) left = ::sleep(left);
+}

@@ -103,8 +103,4 @@ void* nt_owner_security_attributes(std::uint32_t access_mask, int inherit_flag) 
 
 }  // extern "C"
 
-// libquentnt's pause: the definition of the sleep that <unistd.h> declares.
-unsigned int __cdecl sleep(unsigned int seconds) {
-    Sleep(static_cast<DWORD>(seconds) * 1000u);
-    return 0;
-}
+void libquentnt::sleep(unsigned seconds) { Sleep(static_cast<DWORD>(seconds) * 1000u); }
