@@ -72,12 +72,17 @@ bool connect_succeeded(HANDLE handle) {
     return ConnectNamedPipe(handle, nullptr) || GetLastError() == ERROR_PIPE_CONNECTED;
 }
 
-// Bounds ConnectNamedPipe by the life of a watched process and by a time-out. The pipe
-// has no overlapped I/O, so the wait cannot be given an event; instead a helper thread
-// waits for the process or the time-out and then cancels the blocked ConnectNamedPipe with
-// CancelSynchronousIo. The cancel is repeated until the waiter says it has returned,
-// because it may come before the waiter has entered the call (a cancel then finds nothing
-// to cancel).
+// Bounds ConnectNamedPipe by the life of a watched process and by a time-out. There is no
+// simpler way that keeps the pipe as it is created (no overlapped I/O, PIPE_WAIT):
+// - an event and one WaitForMultipleObjects on it and the process need FILE_FLAG_OVERLAPPED;
+// - PIPE_NOWAIT, set for the wait alone, turns it into a poll, in a mode kept only for old
+//   LAN Manager programs;
+// - opening the pipe ourselves to wake the call would count as a client's connection.
+// So a helper thread waits for the process or the time-out, or for the call to return, and
+// cancels the blocked ConnectNamedPipe with CancelSynchronousIo. The cancel is repeated
+// every 10 ms until the waiter says it has returned, because it may come before the waiter
+// has entered the call (a cancel then finds nothing to cancel); the first one usually
+// suffices.
 struct connect_watch {
     HANDLE process = nullptr;  // null: only the time-out counts
     DWORD timeout_ms = INFINITE;

@@ -16,6 +16,7 @@
 #include "platform/files.h"
 #include "platform/pipe.h"
 #include "platform/process.h"
+#include "platform/thread.h"
 #include "tests/helpers/record_argv.h"
 
 namespace {
@@ -205,6 +206,47 @@ TEST(win32_process, the_executable_path_of_this_process_is_found) {
                        own_path().c_str()),
               0);
     EXPECT_EQ(platform::process_executable_path(-5), "");
+}
+
+// The reservation and the committed part of the stack a thread runs on.
+struct stack_extent {
+    SIZE_T reserved = 0;
+    SIZE_T committed = 0;
+};
+
+stack_extent extent_of_this_stack() {
+    int local = 0;
+    MEMORY_BASIC_INFORMATION info{};
+    stack_extent extent;
+    if (!VirtualQuery(&local, &info, sizeof info)) return extent;
+    char* const base = static_cast<char*>(info.AllocationBase);
+    for (char* at = base; VirtualQuery(at, &info, sizeof info) && info.AllocationBase == base;
+         at += info.RegionSize) {
+        extent.reserved += info.RegionSize;
+        if (info.State == MEM_COMMIT) extent.committed += info.RegionSize;
+    }
+    return extent;
+}
+
+TEST(win32_thread, a_given_stack_size_is_the_reservation) {
+    // Static: the detached thread may still be inside set_value when the test goes on.
+    static std::promise<stack_extent> measured;
+    auto run = [](void* arg) {
+        static_cast<std::promise<stack_extent>*>(arg)->set_value(extent_of_this_stack());
+    };
+    ASSERT_TRUE(platform::start_detached_thread(run, &measured, 256 * 1024));
+    auto future = measured.get_future();
+    ASSERT_EQ(future.wait_for(10s), std::future_status::ready);
+    const stack_extent stack = future.get();
+    // Taken as a commit size, the size would leave the reservation at the program's default.
+    // Windows reserves the size given; wine reserves no less than 1 MiB for any thread.
+    const auto* image = reinterpret_cast<const unsigned char*>(GetModuleHandleA(nullptr));
+    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(
+        image + reinterpret_cast<const IMAGE_DOS_HEADER*>(image)->e_lfanew);
+    const SIZE_T default_reserve = nt->OptionalHeader.SizeOfStackReserve;
+    ASSERT_GT(default_reserve, SIZE_T{1024 * 1024});
+    EXPECT_GE(stack.reserved, SIZE_T{256 * 1024});
+    EXPECT_LT(stack.reserved, default_reserve);
 }
 
 TEST(win32_files, text_lines_reach_the_disk_with_crlf) {
