@@ -33,10 +33,22 @@ TEST(show_error_prompt, hands_a_hostile_text_over_as_one_argument_and_runs_nothi
     EXPECT_FALSE(fs::exists(box.work_dir() / "x"));
 }
 
-TEST(show_error_prompt, returns_when_the_tool_is_missing) {
+TEST(show_error_prompt, returns_when_the_tool_is_missing_and_prints_and_makes_nothing) {
     test_support::sandbox box;
-    show_error_prompt_with((box.product_dir() / "bin" / "trelprompt").string(), "text");
-    SUCCEED();
+    fs::create_directories(box.work_dir());
+    const fs::path cwd = fs::current_path();
+    fs::current_path(box.work_dir());
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    show_error_prompt_with((box.product_dir() / "bin" / "trelprompt").string(),
+                           "\" Could not set the temporary directory \"");
+    const std::string out = testing::internal::GetCapturedStdout();
+    const std::string err = testing::internal::GetCapturedStderr();
+    fs::current_path(cwd);
+    EXPECT_EQ(out, "");
+    EXPECT_EQ(err, "");
+    EXPECT_TRUE(fs::is_empty(box.work_dir()));
+    EXPECT_FALSE(fs::exists(box.product_dir() / "bin" / "trelprompt"));
 }
 
 }  // namespace

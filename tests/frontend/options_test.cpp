@@ -93,7 +93,8 @@ TEST(validate, stops_at_the_first_failing_rule_with_its_message) {
         {with({"-favor_contrib", "1"}), {msg_favor_contrib_required}, false},
         {with({"-out", "m", "-favor_contrib", "1"}), {msg_favor_contrib_required}, false},
         {with({"-blank_ignore", "-favor_contrib", "1"}), {msg_favor_contrib_required}, false},
-        // Rule 1 comes before the count of contributors.
+        // "-favor_contrib" only with a merge that ignores blanks: judged before the count of
+        // contributors.
         {{"-favor_contrib", "1", "a"}, {msg_favor_contrib_required}, false},
         {with(merge_ignore), {}, true},
         {favor("1"), {}, true},
@@ -108,7 +109,8 @@ TEST(validate, stops_at_the_first_failing_rule_with_its_message) {
         {with({"-encoding", "UTF-8"}), {msg_incorrect_encoding}, false},
         {with({"-encoding", "utf-8", "-encoding", "utf8"}), {msg_incorrect_encoding}, false},
         {with({"-encoding", " "}), {msg_incorrect_encoding}, false},
-        // A contributor that does not open: message 0 alone, before rules 6 and 7.
+        // A contributor that does not open: message 0 alone, before the favor's range and the
+        // encoding are judged.
         {{"-encoding", "bad", "a", "missing"}, {}, false},
         {{"-out", "m", "-blank_ignore", "-favor_contrib", "9", "a", "missing"}, {}, false},
         // Names the request could not carry: message 0 alone.

@@ -15,6 +15,7 @@
 #include "platform/message_buffer.h"
 #include "platform/pipe.h"
 #include "service/relay.h"
+#include "tests/service/posted.h"
 #include "tests/service/e2e_support.h"
 #include "tests/service_support/fake_client_modes.h"
 
@@ -52,9 +53,9 @@ TEST(relay_end_to_end, forwards_requests_whole_whatever_their_size) {
         const auto reply = exchange(body);
         ++n;
         ASSERT_TRUE(reply.has_value()) << size;
-        EXPECT_EQ(*reply, fake_client::echo_answer(frame_request(body))) << size;
+        EXPECT_EQ(*reply, fake_client::echo_answer(service_test::posted(body))) << size;
         ASSERT_TRUE(s.w.wait_client_file("request-" + std::to_string(n) + ".bin"));
-        EXPECT_EQ(s.w.client_file("request-" + std::to_string(n) + ".bin"), frame_request(body));
+        EXPECT_EQ(s.w.client_file("request-" + std::to_string(n) + ".bin"), service_test::posted(body));
     }
 }
 
@@ -64,8 +65,8 @@ TEST(relay_end_to_end, keeps_nul_bytes_in_request_and_answer) {
     const auto reply = exchange(body);
     ASSERT_TRUE(reply.has_value());
     // The echoed answer carries the request, NUL bytes and all.
-    EXPECT_EQ(*reply, fake_client::echo_answer(frame_request(body)));
-    EXPECT_EQ(s.w.client_file("request-1.bin"), frame_request(body));
+    EXPECT_EQ(*reply, fake_client::echo_answer(service_test::posted(body)));
+    EXPECT_EQ(s.w.client_file("request-1.bin"), service_test::posted(body));
 }
 
 TEST(relay_end_to_end, drops_the_front_end_when_the_client_answers_with_nothing) {
@@ -99,7 +100,7 @@ TEST(relay_end_to_end, never_mixes_answers_of_concurrent_front_ends) {
     for (int i = 0; i < count; ++i) {
         const std::string body = "request " + std::to_string(i) + (i % 3 ? " answer-yes" : "") +
                                  std::string(static_cast<std::size_t>(i) * 300, '.');
-        EXPECT_EQ(replies[i], fake_client::echo_answer(frame_request(body))) << i;
+        EXPECT_EQ(replies[i], fake_client::echo_answer(service_test::posted(body))) << i;
     }
 }
 

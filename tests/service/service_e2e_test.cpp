@@ -1,9 +1,7 @@
 // A compare or merge from the command line through the service to the client and back.
 #include <gtest/gtest.h>
 
-#include "common/pipe_names.h"
-#include "service/client_launch.h"
-#include "service/relay.h"
+#include "tests/service/posted.h"
 #include "tests/helpers/record_argv.h"
 #include "tests/service/e2e_support.h"
 
@@ -41,7 +39,7 @@ TEST(service_end_to_end, delivers_the_worked_example_byte_for_byte) {
         "<methodCall><methodName>RequestHandler.CompareMerge</methodName><params>" +
         string_param(m) + array_param({"a.txt", "b.txt"}) + array_param({a, b}) + string_param("") +
         "</params></methodCall>";
-    EXPECT_EQ(w.client_file("request-2.bin"), frame_request(merge));
+    EXPECT_EQ(w.client_file("request-2.bin"), service_test::posted(merge));
 
     ASSERT_EQ(w.run("trelmergeutf8", {"-out", "m.txt", "a.txt", "b.txt"}).exit_code, 0);
     ASSERT_TRUE(w.wait_client_file("request-3.bin"));
@@ -49,7 +47,7 @@ TEST(service_end_to_end, delivers_the_worked_example_byte_for_byte) {
         "<methodCall><methodName>RequestHandler.CompareMerge</methodName><params>" +
         string_param(m) + array_param({"a.txt", "b.txt"}) + array_param({a, b}) +
         string_param("utf8_file_delta") + "</params></methodCall>";
-    EXPECT_EQ(w.client_file("request-3.bin"), frame_request(utf8));
+    EXPECT_EQ(w.client_file("request-3.bin"), service_test::posted(utf8));
 }
 
 TEST(service_end_to_end, exit_status_follows_the_clients_answer) {
@@ -83,16 +81,23 @@ TEST(service_end_to_end, first_run_starts_service_and_client_and_the_second_reus
     EXPECT_EQ(argv[1], "-product");
     EXPECT_EQ(argv[12], "-vmargs");
     const std::string property = argv[13];
-    ASSERT_EQ(property.rfind(wrapper_pipe_property, 0), 0u) << property;
-    const std::string wrapper = property.substr(wrapper_pipe_property.size());
-    EXPECT_EQ(wrapper.rfind(pipe_base, 0), 0u) << wrapper;
+    const std::string property_name = "-Dcom.qorva.tarvel.team.client.integration.wrapperpipe=";
+    ASSERT_EQ(property.rfind(property_name, 0), 0u) << property;
+    const std::string wrapper = property.substr(property_name.size());
+    EXPECT_EQ(wrapper.rfind(R"(\\.\pipe\qorva\tarvel\varnex71\zorv_service_pipe)", 0), 0u) << wrapper;
     EXPECT_EQ(w.client_file("cwd.txt"), client_folder.string());
     // The service itself is back in the folder it was started in.
     EXPECT_EQ(fs::read_symlink("/proc/" + std::to_string(*service) + "/cwd"), w.files());
 
     const std::string log = w.service_log();
     EXPECT_EQ(log.substr(0, log.find('\n')),
-              client_command_line(client_folder.string(), wrapper, platform::path_style::posix));
+              "\"" + client_folder.string() +
+                  "/zorvexplorer\" -product com.qorva.tarvel.team.client.integration.product "
+                  "-application com.qorva.tarvel.team.client.integration.application "
+                  R"(-configuration @user.home\.Tarvel\ZXE8\config )"
+                  R"(-data @user.home\.Tarvel\ZXE8\workspace -persistState false -nosplash )"
+                  "-vmargs -Dcom.qorva.tarvel.team.client.integration.wrapperpipe=\"" +
+                  wrapper + "\"");
 
     ASSERT_EQ(w.trelmerge({"b.txt", "a.txt"}).exit_code, 0);
     EXPECT_EQ(w.service_pid(), service);
