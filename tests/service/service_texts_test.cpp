@@ -1,0 +1,40 @@
+// The service's fixed texts, written out. The end-to-end tests check most of them in the log
+// as the service writes them; the ones whose path no test can reach (memory running out, a
+// response pipe that cannot be made, a thread that cannot be started) are checked only here.
+#include "service/service_texts.h"
+
+#include <gtest/gtest.h>
+
+#include <string_view>
+
+namespace {
+
+TEST(service_texts, stand_exactly_as_the_service_writes_them) {
+    const struct {
+        std::string_view text;
+        std::string_view expected;
+    } rows[] = {
+        {debug_argument, "-debug"},
+        {work_dir_failure_text, "\" Could not set the temporary directory \""},
+        {wrapper_pipe_failure_text, "Error in creating ZORV pipes\n"},
+        {pid_file_failure_text, "Error creating Lock File\n"},
+        {launcher_pipe_failure_text, "Could not create launcher request pipe\n"},
+        {no_client_folder_text, "Path of zorv path is not passed by argv, quitting..."},
+        {launch_failure_text, "Failed to launch ZORV \n"},
+        {request_pipe_failure_text, "Could not create ZORV_Request_pipe\n"},
+        {response_pipe_failure_text, "Could not create ZORV_Response_pipe"},
+        {out_of_memory_text, "Out of memory \n"},
+        {relay_thread_failure_text, "Could not start a relay thread, request dropped"},
+        {watch_thread_failure_text, "Could not start watching ZORV"},
+        {empty_response_text, "Got an empty response"},
+        {could_not_create_client, "Could not create ZORV process"},
+        {client_ended_before_connecting, "ZORV exited before connecting"},
+        {client_connect_failed, "Waiting for ZORV to connect failed"},
+        {debug_option_passed, "Debug option was passed, ZORV will not be launched"},
+        {client_quit_text, "ZORV quit unexpectedly...exiting"},
+        {already_running_text, "zorv_service is already running for this user; this one ends"},
+    };
+    for (const auto& r : rows) EXPECT_EQ(r.text, r.expected);
+}
+
+}  // namespace
