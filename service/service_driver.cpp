@@ -93,12 +93,10 @@ void drop_connection(platform::pipe& launcher) {
     launcher.close();
 }
 
-enum class prepared { ready, failed, end_service };
+}  // namespace
 
-// Creates a pipe pair, announces it to the client and starts its relay, which waits for
-// the client to open the pair and then for its front end. Done ahead of the next front end,
-// the client has opened the pair and the relay runs by the time that front end comes, so
-// its request goes straight through.
+// Done ahead of the next front end, the client has opened the pair and the relay runs by the
+// time that front end comes, so its request goes straight through.
 prepared prepare_relay(relay_job*& out) {
     service_state& service = the_service();
     const std::string request_name = service_pipe_name(make_private_pipe_token(), service.login);
@@ -138,6 +136,8 @@ prepared prepare_relay(relay_job*& out) {
     out = job;
     return prepared::ready;
 }
+
+namespace {
 
 enum class served { handed_on, dropped, end_service };
 

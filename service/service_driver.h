@@ -12,6 +12,17 @@
 inline constexpr int wrapper_pipe_failure_status = 0;
 inline constexpr int service_failure_status = -1;
 
+struct relay_job;
+
+enum class prepared { ready, failed, end_service };
+
+/// Creates a pipe pair, announces it to the client on the wrapper pipe and starts its relay,
+/// which waits for the client to open the pair and then for its front end (given with
+/// hand_front_end). A pipe or relay that cannot be made is logged and gives failed, with
+/// nothing of the pair left open; an announcement that cannot be written (the client has
+/// gone) gives end_service.
+prepared prepare_relay(relay_job*& out);
+
 /// The pair announcement: request pipe name, "\n", response pipe name, "\n".
 std::string pair_announcement(std::string_view request_pipe, std::string_view response_pipe);
 

@@ -1,11 +1,6 @@
 // How the service starts, ends and is replaced when the client or the service goes away.
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
-#include <sys/time.h>
-#include <sys/un.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -13,7 +8,6 @@
 #include <thread>
 #include <vector>
 
-#include <cstring>
 #include <regex>
 
 #include "common/pipe_names.h"
@@ -171,50 +165,6 @@ TEST(service_lifecycle, a_client_that_cannot_be_started_ends_the_service_at_the_
             << r.what;
         EXPECT_FALSE(fs::exists(w.client_dir / "argv.txt")) << r.what;
     }
-}
-
-// One request sent on the launcher request pipe's socket without the pipe layer, which would
-// refuse a pipe directory open to others; true when an answer came back.
-bool answered_past_the_directory_check(const std::string& socket_path) {
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return false;
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, socket_path.c_str(), sizeof address.sun_path - 1);
-    bool answered = false;
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
-        const std::string body = "<methodCall/>";
-        // A message is its length in four bytes, most significant first, then its bytes.
-        std::string message = {0, 0, 0, static_cast<char>(body.size())};
-        message += body;
-        timeval limit{20, 0};
-        ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-        char byte = 0;
-        answered = ::write(fd, message.data(), message.size()) ==
-                       static_cast<ssize_t>(message.size()) &&
-                   ::read(fd, &byte, 1) == 1;
-    }
-    ::close(fd);
-    return answered;
-}
-
-TEST(service_lifecycle, a_pair_pipe_that_cannot_be_made_drops_that_front_end_and_serves_the_next) {
-    world w;
-    ASSERT_EQ(w.trelmerge({"a.txt", "b.txt"}).exit_code, 0);
-    // A pair pipe is made only in a private pipe directory: opened to others for a moment,
-    // it makes the next pair's request pipe fail.
-    const fs::path pipes = w.box.pipe_dir();
-    ASSERT_EQ(::chmod(pipes.c_str(), 0755), 0);
-    EXPECT_FALSE(answered_past_the_directory_check(
-        platform::pipe_socket_path(launcher_pipe_name(), pipes.string())));
-    ASSERT_EQ(::chmod(pipes.c_str(), 0700), 0);
-    EXPECT_TRUE(log_has(w, "Could not create ZORV_Request_pipe\n"));
-
-    EXPECT_EQ(w.trelmerge({"a.txt", "b.txt"}).exit_code, 0);
-    const std::string log = w.service_log();
-    EXPECT_EQ(log.substr(log.find('\n') + 1), "Could not create ZORV_Request_pipe\n\n");
-    ASSERT_TRUE(w.wait_client_file("request-2.bin"));
-    EXPECT_FALSE(fs::exists(w.client_dir / "request-3.bin"));
 }
 
 TEST(service_lifecycle, a_second_start_leaves_the_live_service_its_log_and_pid_file) {

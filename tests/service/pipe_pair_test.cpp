@@ -1,0 +1,53 @@
+// A pipe pair that cannot be made: the service logs which pipe failed and keeps nothing of
+// the pair open. Descriptors run out in this process to make the creation fail.
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "service/service_driver.h"
+#include "service/service_state.h"
+#include "tests/support/sandbox.h"
+
+namespace {
+
+// The lowest descriptor number free in this process: the next one opened.
+int lowest_free_descriptor() {
+    const int fd = ::dup(0);
+    if (fd >= 0) ::close(fd);
+    return fd;
+}
+
+TEST(prepare_relay, logs_the_pipe_that_cannot_be_made_and_keeps_nothing_open) {
+    struct row {
+        int room;  // descriptors left free: 0 for none, 1 for the request pipe alone
+        std::string line;
+    };
+    const row rows[] = {
+        {0, "Could not create ZORV_Request_pipe\n\n"},
+        {1, "Could not create ZORV_Response_pipe\n"},
+    };
+    test_support::sandbox box;  // a private pipe directory
+    the_service().login = "pairtest";
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+    for (const row& r : rows) {
+        const int first_free = lowest_free_descriptor();
+        ASSERT_GE(first_free, 0);
+        relay_job* relay = nullptr;
+        // No log file is open in this process, so the line goes to standard output.
+        testing::internal::CaptureStdout();
+        rlimit lowered = saved;
+        lowered.rlim_cur = static_cast<rlim_t>(lowest_free_descriptor() + r.room);
+        ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &lowered), 0);
+        const prepared result = prepare_relay(relay);
+        ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &saved), 0);
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), r.line) << r.room;
+        EXPECT_EQ(result, prepared::failed) << r.room;
+        EXPECT_EQ(relay, nullptr) << r.room;
+        EXPECT_EQ(lowest_free_descriptor(), first_free) << r.room;
+    }
+}
+
+}  // namespace
