@@ -29,10 +29,11 @@ constexpr int max_link_hops = 40;  // as the kernel's own limit on a path's link
 std::atomic<unsigned> name_counter{0};
 
 // Temporary files of this process are never older than this; older ones of ours were
-// left by a client that was killed.
+// left by a client that was killed. File times come from the kernel's coarse clock, so
+// the start is read from it too: a file written a moment after start must not look older.
 const std::timespec process_start = [] {
     std::timespec t{};
-    clock_gettime(CLOCK_REALTIME, &t);
+    clock_gettime(CLOCK_REALTIME_COARSE, &t);
     return t;
 }();
 
