@@ -177,6 +177,9 @@ TEST(relay_thread, ends_at_the_first_failed_step_without_forwarding_or_answering
     const std::vector<fault> faults = {
         {"a request cut short by the front end", cut_front_end, reading_client, 20000,
          "The request was cut short by its sender, dropped", std::nullopt},
+        {"a long request cut short after its first part",
+         [] { send_raw(launcher_name, cut_message(std::string(6000, 'x'))); }, reading_client,
+         20000, "The request was cut short by its sender, dropped", std::nullopt},
         {"an answer cut short by the client", patient_front_end,
          [](const std::atomic<bool>&) -> std::optional<std::string> {
              pipe req = pipe::open(request_name, platform::pipe_open::read);
