@@ -9,7 +9,8 @@ namespace {
 
 std::string cut(std::string_view text, const std::vector<byte_span>& spans) {
     std::string out;
-    for (const byte_span& s : spans) out += "[" + std::string(text.substr(s.begin, s.end - s.begin)) + "]";
+    for (const byte_span& s : spans)
+        out += "[" + std::string(text.substr(s.begin, s.end - s.begin)) + "]";
     return out;
 }
 

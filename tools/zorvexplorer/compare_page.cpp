@@ -114,10 +114,10 @@ std::vector<stretch> align_three(const lines& f0, const lines& f1, const lines& 
         const std::size_t common = lo - pos;
         if (common > 0) out.push_back({true, {{pos, lo}, {p1, p1 + common}, {p2, p2 + common}}});
         const line_range r0{lo, hi};
-        const line_range r1 = i > i0 ? side_over(a, i0, i, lo, hi)
-                                     : line_range{p1 + common, p1 + common + hi - lo};
-        const line_range r2 = j > j0 ? side_over(b, j0, j, lo, hi)
-                                     : line_range{p2 + common, p2 + common + hi - lo};
+        const line_range r1 =
+            i > i0 ? side_over(a, i0, i, lo, hi) : line_range{p1 + common, p1 + common + hi - lo};
+        const line_range r2 =
+            j > j0 ? side_over(b, j0, j, lo, hi) : line_range{p2 + common, p2 + common + hi - lo};
         int only = -1;
         if (i == i0) {
             only = 2;
@@ -351,8 +351,8 @@ std::string render_compare_page(const std::vector<std::string>& names,
     page_parts parts;
     bool all_identical = true;
     std::string legend;
-    const bool any_binary = std::any_of(facts.begin(), facts.end(),
-                                        [](const file_facts& f) { return f.binary; });
+    const bool any_binary =
+        std::any_of(facts.begin(), facts.end(), [](const file_facts& f) { return f.binary; });
     if (files.size() == 3 && !any_binary) {
         const std::vector<stretch> stretches = align_three(files[0], files[1], files[2]);
         all_identical = stretches.size() <= 1 && (stretches.empty() || stretches[0].common);
@@ -411,10 +411,11 @@ std::string render_compare_page(const std::vector<std::string>& names,
         page += "<p class=\"note\">More than three files: each is compared with the first.</p>\n";
     }
     if (!all_identical) page += legend;
-    page += "<div id=\"toolbar\"><button type=\"button\" id=\"prev\">&#9664; Previous (p)</button> "
-            "<button type=\"button\" id=\"next\">Next (n) &#9654;</button><span id=\"position\">" +
-            std::to_string(parts.changes) + (parts.changes == 1 ? " change" : " changes") +
-            "</span></div>\n";
+    page +=
+        "<div id=\"toolbar\"><button type=\"button\" id=\"prev\">&#9664; Previous (p)</button> "
+        "<button type=\"button\" id=\"next\">Next (n) &#9654;</button><span id=\"position\">" +
+        std::to_string(parts.changes) + (parts.changes == 1 ? " change" : " changes") +
+        "</span></div>\n";
     if (parts.changes > 0) page += "<nav id=\"changes\">Changes: " + parts.change_list + "</nav>\n";
     page += parts.sections;
     page += "<script id=\"folded\" type=\"application/octet-stream\">";

@@ -28,8 +28,8 @@ struct merge_writer {
         if (result.chunks.empty() || result.chunks.back().conflict) result.chunks.emplace_back();
         for (std::size_t i = begin; i < end; ++i) result.chunks.back().text += l[i];
     }
-    void conflict(const lines& o, side_range ro, const lines* b, side_range rb,
-                  const lines& t, side_range rt) {
+    void conflict(const lines& o, side_range ro, const lines* b, side_range rb, const lines& t,
+                  side_range rt) {
         merge_chunk c;
         c.conflict = true;
         for (std::size_t i = ro.begin; i < ro.end; ++i) c.ours += o[i];

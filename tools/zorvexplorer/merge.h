@@ -17,16 +17,16 @@ inline constexpr std::string_view conflict_end_marker = ">>>>>>>";
 /// conflict with the lines of each side. Lines keep their own line ends.
 struct merge_chunk {
     bool conflict = false;
-    std::string text;                 // the merged text, when no conflict
-    std::string ours, base, theirs;   // a conflict's sides
-    bool has_base = false;            // false in a merge without a base
+    std::string text;                // the merged text, when no conflict
+    std::string ours, base, theirs;  // a conflict's sides
+    bool has_base = false;           // false in a merge without a base
 };
 
 struct merge_result {
     std::string text;  // the merge, conflicts marked
     std::size_t conflicts = 0;
-    std::vector<merge_chunk> chunks;  // the same merge in stretches
-    std::string eol;                  // line end of the markers: "\r\n" or "\n"
+    std::vector<merge_chunk> chunks;                // the same merge in stretches
+    std::string eol;                                // line end of the markers: "\r\n" or "\n"
     std::string ours_name, base_name, theirs_name;  // the conflicts' labels
     bool clean() const { return conflicts == 0; }
 };

@@ -50,7 +50,7 @@ void merged_run(std::string& out, const std::string& text, bool at_start, bool a
 }
 
 std::string side(std::string_view cls, std::string_view what, const std::string& name,
-                  const std::string& text) {
+                 const std::string& text) {
     std::string out = "<div class=\"side " + std::string(cls) + "\"><h3>" + std::string(what);
     if (!name.empty()) out += ": " + xml_escape(sanitize_utf8(name));
     out += "</h3><pre>";
@@ -67,18 +67,21 @@ void conflict(std::string& out, const merge_result& m, const merge_chunk& c, std
     out += side("left", "Left", m.ours_name, c.ours);
     if (c.has_base) out += side("base", "Base", m.base_name, c.base);
     out += side("right", "Right", m.theirs_name, c.theirs);
-    out += "</div>\n<div class=\"choices\">"
-           "<button type=\"button\" data-take=\"left\">Take left</button>"
-           "<button type=\"button\" data-take=\"right\">Take right</button>"
-           "<button type=\"button\" data-take=\"left-right\">Left then right</button>"
-           "<button type=\"button\" data-take=\"right-left\">Right then left</button>";
+    out +=
+        "</div>\n<div class=\"choices\">"
+        "<button type=\"button\" data-take=\"left\">Take left</button>"
+        "<button type=\"button\" data-take=\"right\">Take right</button>"
+        "<button type=\"button\" data-take=\"left-right\">Left then right</button>"
+        "<button type=\"button\" data-take=\"right-left\">Right then left</button>";
     if (c.has_base) out += "<button type=\"button\" data-take=\"base\">Take base</button>";
     std::size_t rows = 3;
     for (const std::string* s : {&c.ours, &c.theirs, &c.base})
         rows = std::max(rows, split_lines(*s).size() + 1);
-    out += "</div>\n<textarea class=\"result\" rows=\"" + std::to_string(std::min<std::size_t>(rows, 20)) +
+    out += "</div>\n<textarea class=\"result\" rows=\"" +
+           std::to_string(std::min<std::size_t>(rows, 20)) +
            "\" spellcheck=\"false\" placeholder=\"Choose above, or type the result here\" "
-           "aria-label=\"Result of conflict " + n + "\"></textarea>\n</section>\n";
+           "aria-label=\"Result of conflict " +
+           n + "\"></textarea>\n</section>\n";
 }
 
 }  // namespace
@@ -88,8 +91,8 @@ std::string render_merge_page(const merge_result& merged, const std::string& out
     const std::string output = xml_escape(sanitize_utf8(output_name));
     // The file's name stands out; its folder follows, smaller.
     const std::size_t slash = output_name.find_last_of("/\\");
-    const std::string file_name = xml_escape(sanitize_utf8(
-        slash == std::string::npos ? output_name : output_name.substr(slash + 1)));
+    const std::string file_name = xml_escape(
+        sanitize_utf8(slash == std::string::npos ? output_name : output_name.substr(slash + 1)));
     const std::string folder = slash == std::string::npos
                                    ? std::string()
                                    : xml_escape(sanitize_utf8(output_name.substr(0, slash + 1)));
@@ -97,17 +100,19 @@ std::string render_merge_page(const merge_result& merged, const std::string& out
         "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\">\n<title>Merge: " + output +
         "</title>\n<style>";
     page += merge_page_style;
-    page += "</style></head>\n<body>\n<div id=\"toolbar\"><b>Merge into</b> <code id=\"output\" "
-            "title=\"" + output + "\"><b>" + file_name + "</b>" +
-            (folder.empty() ? "" : " <small>in " + folder + "</small>") +
-            "</code><span id=\"remaining\"></span>"
-            "<button type=\"button\" id=\"next-conflict\">Next unresolved (n)</button>"
-            "<button type=\"button\" id=\"save\" disabled>Save</button>"
-            "<button type=\"button\" id=\"cancel\">Cancel</button><span id=\"status\"></span>"
-            "</div>\n<p class=\"help\">What merged cleanly is already in place. For each "
-            "conflict take the left, the right, both in either order or the base, or edit the "
-            "result; Save writes the file once no conflict is left. Cancel, or closing this "
-            "page, leaves the file as it was.</p>\n<p id=\"done-note\" hidden></p>\n<main>\n";
+    page +=
+        "</style></head>\n<body>\n<div id=\"toolbar\"><b>Merge into</b> <code id=\"output\" "
+        "title=\"" +
+        output + "\"><b>" + file_name + "</b>" +
+        (folder.empty() ? "" : " <small>in " + folder + "</small>") +
+        "</code><span id=\"remaining\"></span>"
+        "<button type=\"button\" id=\"next-conflict\">Next unresolved (n)</button>"
+        "<button type=\"button\" id=\"save\" disabled>Save</button>"
+        "<button type=\"button\" id=\"cancel\">Cancel</button><span id=\"status\"></span>"
+        "</div>\n<p class=\"help\">What merged cleanly is already in place. For each "
+        "conflict take the left, the right, both in either order or the base, or edit the "
+        "result; Save writes the file once no conflict is left. Cancel, or closing this "
+        "page, leaves the file as it was.</p>\n<p id=\"done-note\" hidden></p>\n<main>\n";
     std::size_t k = 0;
     for (std::size_t i = 0; i < merged.chunks.size(); ++i) {
         const merge_chunk& c = merged.chunks[i];

@@ -140,9 +140,9 @@ merge_session_result run_merge_session(const merge_result& merged, const std::st
     };
     const std::string token = new_session_token();
     const std::string prefix = "/" + token + "/";
-    const auto heartbeat_every = std::clamp(options.heartbeat_limit / 4,
-                                            std::chrono::milliseconds(100),
-                                            std::chrono::milliseconds(5000));
+    const auto heartbeat_every =
+        std::clamp(options.heartbeat_limit / 4, std::chrono::milliseconds(100),
+                   std::chrono::milliseconds(5000));
     const std::string page = render_merge_page(merged, output_name, heartbeat_every);
     session_state state;
 
@@ -151,7 +151,8 @@ merge_session_result run_merge_session(const merge_result& merged, const std::st
     // One request a connection: no idle connection holds up the end of the session.
     server.set_keep_alive_max_count(1);
     const int port = server.bind_to_any_port(loopback);
-    if (port <= 0) return {merge_session_end::not_served, "cannot listen on the loopback interface"};
+    if (port <= 0)
+        return {merge_session_end::not_served, "cannot listen on the loopback interface"};
     const std::string host = std::string(loopback) + ":" + std::to_string(port);
 
     server.set_pre_routing_handler([&](const httplib::Request& req, httplib::Response& res) {

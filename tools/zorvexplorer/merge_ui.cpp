@@ -29,14 +29,16 @@ std::chrono::milliseconds heartbeat_limit_for(const char* setting) {
 std::string merge_page_launcher(const std::string& url) {
     const std::string u = xml_escape(url);
     return "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\">"
-           "<meta http-equiv=\"refresh\" content=\"0;url=" + u + "\"><title>Merge</title>"
-           "</head><body><a href=\"" + u + "\">Open the merge page</a></body></html>\n";
+           "<meta http-equiv=\"refresh\" content=\"0;url=" +
+           u +
+           "\"><title>Merge</title>"
+           "</head><body><a href=\"" +
+           u + "\">Open the merge page</a></body></html>\n";
 }
 
 conflict_resolver merge_page_resolver(std::string work_dir, merge_session_options options) {
     return [work_dir = std::move(work_dir), options = std::move(options)](
-               const merge_result& merged, const std::string& output,
-               const output_writer& save) {
+               const merge_result& merged, const std::string& output, const output_writer& save) {
         merge_session_options session = options;
         std::string launcher;
         session.open_page = [&](const std::string& url) {
@@ -45,7 +47,8 @@ conflict_resolver merge_page_resolver(std::string work_dir, merge_session_option
                 launcher = write_unique_file(
                     platform::join_path(work_dir, "merge", platform::native_path_style()), "merge",
                     ".html", merge_page_launcher(url), error);
-                if (launcher.empty() && options.log) options.log("no merge page launcher: " + error);
+                if (launcher.empty() && options.log)
+                    options.log("no merge page launcher: " + error);
             }
             return options.open_page && options.open_page(launcher.empty() ? url : launcher);
         };

@@ -34,7 +34,7 @@ struct request {
 
 struct outcome {
     std::string body;
-    std::string summary;  // for the log
+    std::string summary;    // for the log
     std::string changes{};  // a compare's findings, logged on a line of their own
 };
 
@@ -167,17 +167,16 @@ outcome run_merge(const request& r, const client_context& context) {
     const merge_result merged = merge_contributors(in.texts, r.display_names);
     // The one way the output is written, whether the user resolved the merge or not.
     const auto write_output = [&](const std::string& text) {
-        return write_output_file(*r.output,
-                                 encode_text(text, in.first_encoding, in.first_had_bom));
+        return write_output_file(*r.output, encode_text(text, in.first_encoding, in.first_had_bom));
     };
     std::string not_shown;
     if (!merged.clean() && !merged.chunks.empty() && context.resolve_conflicts) {
         const merge_session_result s = context.resolve_conflicts(merged, *r.output, write_output);
         switch (s.end) {
             case merge_session_end::saved:
-                return {boolean_response(true), "true: " + std::to_string(merged.conflicts) +
-                                                    " conflict(s) resolved by the user, merged "
-                                                    "into " + *r.output};
+                return {boolean_response(true),
+                        "true: " + std::to_string(merged.conflicts) +
+                            " conflict(s) resolved by the user, merged into " + *r.output};
             case merge_session_end::cancelled:
             case merge_session_end::closed:
                 return {boolean_response(false),

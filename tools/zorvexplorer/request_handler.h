@@ -20,8 +20,8 @@ using output_writer = std::function<std::string(const std::string&)>;
 
 /// Takes a merge with conflicts to the user: given the merge, the output's name and the
 /// output's writer, returns how the user ended it.
-using conflict_resolver =
-    std::function<merge_session_result(const merge_result&, const std::string&, const output_writer&)>;
+using conflict_resolver = std::function<merge_session_result(
+    const merge_result&, const std::string&, const output_writer&)>;
 
 struct client_context {
     std::string work_dir;                               // compare pages go to its "compare" folder
