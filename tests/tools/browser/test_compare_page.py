@@ -125,6 +125,8 @@ class ComparePageTest(BrowserTest):
         page = self.open_compare([numbered(n), numbered(n, changes=changes)])
         size = os.path.getsize(page)
         self.assertLess(size, 500 * 1024)
+        with open(page) as f:
+            self.assertNotRegex(f.read(), r'(src|href)=["\']?(https?:)?//', "nothing from the network")
         self.assertEqual(len(self.browser.find_elements(By.CSS_SELECTOR, "tr[id^='change-']")),
                          len(changes))
         self.assertTrue(self.in_view("change-1"))

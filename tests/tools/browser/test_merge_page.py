@@ -140,6 +140,25 @@ class MergePageTest(BrowserTest):
                                  "alpha\n" + first_conflict + "gr\u00fc\u00dfe\ndelta\nepsilon\n"
                                  "zeta\neta\nTHETA mine\niota\nkappa\n")
 
+    def test_a_merge_without_a_base_offers_the_two_sides_only(self):
+        self.box.write("one.txt", "same\nmine\nend\n")
+        self.box.write("two.txt", "same\nyours\nend\n")
+        seen = len(recorded_urls(self.box.root))
+        child = self.box.start_trelmerge(["one.txt", "two.txt", "-out", "two-way.txt",
+                                          "-fname", "One", "-fname", "Two"])
+        launcher = wait_for(lambda: recorded_urls(self.box.root)[seen:], 60, "the page")[0]
+        self.browser.get(page_url(launcher))
+        conflict = self.browser.find_element(By.ID, "conflict-1")
+        self.assertEqual([h.text for h in conflict.find_elements(By.TAG_NAME, "h3")],
+                         ["Left: One", "Right: Two"])
+        self.assertEqual([b.get_attribute("data-take") for b in
+                          conflict.find_elements(By.CSS_SELECTOR, "div.choices button")],
+                         ["left", "right", "left-right", "right-left"])
+        conflict.find_element(By.CSS_SELECTOR, "button[data-take=right-left]").click()
+        self.browser.find_element(By.ID, "save").click()
+        self.assertEqual(self.finished(child, 30), 0, self.box.client_log())
+        self.assertEqual(self.box.read("two-way.txt"), b"same\nyours\nmine\nend\n")
+
     def test_cancel_answers_false_and_leaves_the_output_as_it_was(self):
         self.box.write("out.txt", "what was there before\n")
         child, url, _ = self.start_merge()
