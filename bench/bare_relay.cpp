@@ -130,9 +130,8 @@ void relay(int front_end, int request_listener, int response_listener) {
     std::vector<char> body, reply;
     if (read_message(front_end, body)) {
         char head[64];
-        const int head_size = std::snprintf(head, sizeof head,
-                                            "POST /RPC2 HTTP/1.1\r\nContent-Length: %zu\r\n\r\n",
-                                            body.size());
+        const int head_size = std::snprintf(
+            head, sizeof head, "POST /RPC2 HTTP/1.1\r\nContent-Length: %zu\r\n\r\n", body.size());
         if (write_message(request, std::string_view(head, static_cast<std::size_t>(head_size)),
                           body.data(), body.size()) &&
             read_message(response, reply)) {

@@ -352,17 +352,16 @@ int main() {
         std::snprintf(text, sizeof text, "%10.2f %8.2f", was, after / was);
         return static_cast<const char*>(text);
     };
-    std::printf("%-24s %12s %-14s %10s %7s %8s %6s  %10s %8s\n", "measure", "relay", "baseline",
-                "", "ratio", "goal", "", have_before ? "before" : "",
-                have_before ? "now/was" : "");
+    std::printf("%-24s %12s %-14s %10s %7s %8s %6s  %10s %8s\n", "measure", "relay", "baseline", "",
+                "ratio", "goal", "", have_before ? "before" : "", have_before ? "now/was" : "");
     std::printf("%-24s %9.2f ms %-14s %10s %7s %8s %6s  %s\n", "cold first run", f.cold_ms, "", "",
                 "", "< 50 ms", verdict(f.cold_ms < 50), after_before(f.cold_ms, before.cold_ms));
     std::printf("%-24s %9.3f ms %-14s %7.3f ms %7.2f %8s %6s  %s\n", "warm run", f.warm_ms,
                 "static C", f.floor_ms, f.warm_ms / f.floor_ms, "<= 1.3",
                 verdict(f.warm_ms / f.floor_ms <= 1.3), after_before(f.warm_ms, before.warm_ms));
     std::printf("%-24s %9.3f ms %-14s %7.3f ms %7.2f %8s %6s  %s\n", "  static C via relay",
-                f.floor_via_relay_ms, "static C", f.floor_ms, f.floor_via_relay_ms / f.floor_ms,
-                "", "", after_before(f.floor_via_relay_ms, before.floor_via_relay_ms));
+                f.floor_via_relay_ms, "static C", f.floor_ms, f.floor_via_relay_ms / f.floor_ms, "",
+                "", after_before(f.floor_via_relay_ms, before.floor_via_relay_ms));
     for (int k = 0; k < 3; ++k) {
         char label[64];
         std::snprintf(label, sizeof label, "%d front end%s, req/s", front_end_counts[k],
@@ -373,18 +372,18 @@ int main() {
                     "bare model", f.model_rps[k], to_model, goal ? ">= 0.8" : "",
                     goal ? verdict(to_model >= 0.8 && f.relay_lost[k] == 0) : "",
                     after_before(f.relay_rps[k], before.relay_rps[k]));
-        std::printf("%-24s %12s %-14s %10.0f %7.2f   lost: relay %d, model %d, direct %d\n", "",
-                    "", "direct answer", f.direct_rps[k], f.relay_rps[k] / f.direct_rps[k],
+        std::printf("%-24s %12s %-14s %10.0f %7.2f   lost: relay %d, model %d, direct %d\n", "", "",
+                    "direct answer", f.direct_rps[k], f.relay_rps[k] / f.direct_rps[k],
                     f.relay_lost[k], f.model_lost[k], f.direct_lost[k]);
     }
-    std::printf("%-24s %9.1f ms %-14s %7.1f ms %7.2f %8s %6s  %s  (speed: copy time / relay time)\n",
-                "64 MiB request", f.large_ms, "direct copy", f.copy_ms, f.copy_ms / f.large_ms,
-                ">= 0.5", verdict(f.copy_ms / f.large_ms >= 0.5),
-                after_before(f.large_ms, before.large_ms));
-    std::printf("%-24s %8ld KiB %-14s %6ld KiB %7s %8s %6s  %s\n", "zorv_service RSS idle",
-                f.idle_kib, "peak", f.peak_kib, "", "< 4 MiB",
-                verdict(f.idle_kib >= 0 && f.idle_kib < 4096),
-                after_before(static_cast<double>(f.idle_kib), static_cast<double>(before.idle_kib)));
+    std::printf(
+        "%-24s %9.1f ms %-14s %7.1f ms %7.2f %8s %6s  %s  (speed: copy time / relay time)\n",
+        "64 MiB request", f.large_ms, "direct copy", f.copy_ms, f.copy_ms / f.large_ms, ">= 0.5",
+        verdict(f.copy_ms / f.large_ms >= 0.5), after_before(f.large_ms, before.large_ms));
+    std::printf(
+        "%-24s %8ld KiB %-14s %6ld KiB %7s %8s %6s  %s\n", "zorv_service RSS idle", f.idle_kib,
+        "peak", f.peak_kib, "", "< 4 MiB", verdict(f.idle_kib >= 0 && f.idle_kib < 4096),
+        after_before(static_cast<double>(f.idle_kib), static_cast<double>(before.idle_kib)));
     if (have_before) {
         std::printf("%-24s %8ld KiB\n", "  peak before", before.peak_kib);
     }

@@ -126,8 +126,9 @@ socklen_t fill_address(const std::string& path, bool in_file_system, sockaddr_un
     addr.sun_family = AF_UNIX;
     const std::size_t skip = in_file_system ? 0 : 1;  // an abstract name starts with NUL
     std::memcpy(addr.sun_path + skip, path.data(), path.size());
-    return in_file_system ? static_cast<socklen_t>(sizeof addr)
-                          : static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + path.size());
+    return in_file_system
+               ? static_cast<socklen_t>(sizeof addr)
+               : static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + path.size());
 }
 
 bool connect_socket(int fd, const std::string& path, bool in_file_system) {
@@ -256,9 +257,8 @@ bool splice_all(int in, int out, std::uint32_t& left) {
         }
         left -= static_cast<std::uint32_t>(got);
         for (ssize_t pending = got; pending > 0;) {
-            const ssize_t put =
-                ::splice(through[0], nullptr, out, nullptr, static_cast<std::size_t>(pending),
-                         SPLICE_F_MOVE);
+            const ssize_t put = ::splice(through[0], nullptr, out, nullptr,
+                                         static_cast<std::size_t>(pending), SPLICE_F_MOVE);
             if (put < 0 && errno == EINTR) continue;
             if (put <= 0) {
                 // The bytes in the pipe are lost with it: the message is cut either way.
@@ -572,7 +572,8 @@ connect_status pipe::wait_for_client(const process* watch, std::uint32_t timeout
         }
         int wait_ms = watch ? watch_poll_ms : -1;
         if (bounded) {
-            const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - steady::now());
+            const auto left =
+                std::chrono::ceil<std::chrono::milliseconds>(deadline - steady::now());
             const int left_ms = static_cast<int>(std::max<std::int64_t>(left.count(), 0));
             wait_ms = wait_ms < 0 ? left_ms : std::min(wait_ms, left_ms);
         }
@@ -590,8 +591,8 @@ connect_status pipe::wait_for_client(const process* watch, std::uint32_t timeout
         if (accept_client()) return connect_status::connected;
         // Another instance took the connection, the client gave up first, or it was
         // another user's and dropped.
-        if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR ||
-            errno == ECONNABORTED || errno == 0) {
+        if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR || errno == ECONNABORTED ||
+            errno == 0) {
             continue;
         }
         return connect_status::failed;
@@ -631,9 +632,7 @@ io_result pipe::read(void* buffer, std::size_t size) {
     return {io_status::ok, count};
 }
 
-std::size_t pipe::message_bytes_left() {
-    return impl_ && impl_->in_message ? impl_->remaining : 0;
-}
+std::size_t pipe::message_bytes_left() { return impl_ && impl_->in_message ? impl_->remaining : 0; }
 
 bool pipe::write(std::string_view data) {
     if (!impl_ || !impl_->can_write || !impl_->connection.valid()) return false;
@@ -674,7 +673,8 @@ bool pipe::write_with_rest_of(pipe& from, std::string_view start) {
     const std::unique_ptr<char[]> piece(new (std::nothrow) char[piece_size]);
     if (!piece) return break_off();
     while (source.remaining > 0) {
-        const ssize_t n = ::recv(in, piece.get(), std::min<std::size_t>(piece_size, source.remaining), 0);
+        const ssize_t n =
+            ::recv(in, piece.get(), std::min<std::size_t>(piece_size, source.remaining), 0);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) return break_off();
         source.remaining -= static_cast<std::uint32_t>(n);

@@ -74,13 +74,14 @@ listener_state entry_state(const nlmsghdr* header, const struct stat& file) {
     bool refuses = false;
     bool queue_full = false;
     // NLMSG_LENGTH keeps the attributes aligned, so they can be walked in place.
-    for (auto* a = reinterpret_cast<const rtattr*>(
-             reinterpret_cast<const char*>(entry) + NLMSG_ALIGN(sizeof *entry));
+    for (auto* a = reinterpret_cast<const rtattr*>(reinterpret_cast<const char*>(entry) +
+                                                   NLMSG_ALIGN(sizeof *entry));
          RTA_OK(a, left); a = RTA_NEXT(a, left)) {
         if (a->rta_type == UNIX_DIAG_VFS && RTA_PAYLOAD(a) >= sizeof(unix_diag_vfs)) {
             unix_diag_vfs vfs;
             std::memcpy(&vfs, RTA_DATA(a), sizeof vfs);
-            bound_here = vfs.udiag_vfs_ino == file.st_ino && same_device(vfs.udiag_vfs_dev, file.st_dev);
+            bound_here =
+                vfs.udiag_vfs_ino == file.st_ino && same_device(vfs.udiag_vfs_dev, file.st_dev);
         } else if (a->rta_type == UNIX_DIAG_SHUTDOWN && RTA_PAYLOAD(a) >= 1) {
             // A single-instance pipe that has its client: it refuses every other.
             refuses = (*static_cast<const unsigned char*>(RTA_DATA(a)) & 1) != 0;

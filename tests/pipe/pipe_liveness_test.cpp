@@ -132,13 +132,11 @@ TEST_F(pipe_liveness, wait_named_pipe_answers_by_what_listens_at_the_name) {
     };
     const wait_case cases[] = {
         {"no file", [](auto&, auto&) {}, false},
-        {"a dead server's file",
-         [&](auto&, auto&) { close(bound_socket(path, true)); }, false},
+        {"a dead server's file", [&](auto&, auto&) { close(bound_socket(path, true)); }, false},
         {"a socket bound but not listening",
          [&](auto&, auto& fds) { fds.push_back(bound_socket(path, false)); }, false},
         {"a live server",
-         [&](auto& pipes, auto&) { pipes.push_back(pipe::create_server(name, options())); },
-         true},
+         [&](auto& pipes, auto&) { pipes.push_back(pipe::create_server(name, options())); }, true},
         {"a single-instance server that has its client",
          [&](auto& pipes, auto&) {
              pipes.push_back(pipe::create_server(name, options()));
@@ -175,7 +173,8 @@ TEST_F(pipe_liveness, wait_named_pipe_returns_once_a_server_comes) {
     const std::string name = R"(\\.\pipe\t\late)";
     // The directory too is made only by the server.
     setenv("VARNEX_PIPE_DIR", (short_dir_ / "later").c_str(), 1);
-    auto waited = std::async(std::launch::async, [&] { return platform::wait_named_pipe(name, 20000); });
+    auto waited =
+        std::async(std::launch::async, [&] { return platform::wait_named_pipe(name, 20000); });
     pipe server = pipe::create_server(name, options());
     ASSERT_TRUE(server.valid());
     ASSERT_EQ(waited.wait_for(10s), std::future_status::ready);
