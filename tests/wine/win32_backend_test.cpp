@@ -115,6 +115,55 @@ TEST(win32_pipe, only_a_multi_instance_name_in_use_can_be_created_again) {
     }
 }
 
+TEST(win32_pipe, creation_tells_busy_instances_and_a_client_wait_ends_at_its_time_out) {
+    const std::string name = unique_pipe_name("busy");
+    pipe first = pipe::create_server(name, options(pipe_access::duplex, 2));
+    pipe second = pipe::create_server(name, options(pipe_access::duplex, 2));
+    ASSERT_TRUE(first.valid() && second.valid());
+    platform::create_error error = platform::create_error::none;
+    EXPECT_FALSE(pipe::create_server(name, options(pipe_access::duplex, 2), &error).valid());
+    EXPECT_EQ(error, platform::create_error::all_instances_busy);
+
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(first.wait_for_client(nullptr, 50), connect_status::timed_out);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 40ms);
+    pipe client = pipe::open(name, pipe_open::read_write);
+    ASSERT_TRUE(client.valid());
+    // The first instance's cancelled wait leaves it listening; one of the two takes the
+    // client.
+    EXPECT_TRUE(first.wait_for_client(nullptr, 5000) == connect_status::connected ||
+                second.wait_for_client(nullptr, 5000) == connect_status::connected);
+}
+
+TEST(win32_pipe, a_message_tells_what_is_left_and_passes_on_whole) {
+    const std::string in_name = unique_pipe_name("in"), out_name = unique_pipe_name("out");
+    pipe in_server = pipe::create_server(in_name, options(pipe_access::inbound));
+    pipe out_server = pipe::create_server(out_name, options(pipe_access::outbound));
+    auto source = std::async(std::launch::async, [&] {
+        pipe p = pipe::open(in_name, pipe_open::write);
+        return p.valid() && p.write(std::string(10000, 's'));
+    });
+    auto sink = std::async(std::launch::async, [&] {
+        pipe p = pipe::open(out_name, pipe_open::read);
+        std::string got;
+        if (!p.valid() || !p.set_message_read_mode()) return got;
+        char buf[4096];
+        for (;;) {
+            const auto r = p.read(buf, sizeof buf);
+            got.append(buf, r.count);
+            if (r.status != io_status::more_data) return got;
+        }
+    });
+    ASSERT_EQ(in_server.wait_for_client(), connect_status::connected);
+    ASSERT_EQ(out_server.wait_for_client(), connect_status::connected);
+    char first[1000];
+    ASSERT_EQ(in_server.read(first, sizeof first).status, io_status::more_data);
+    EXPECT_EQ(in_server.message_bytes_left(), 9000u);
+    EXPECT_TRUE(out_server.write_with_rest_of(in_server, "head:" + std::string(first, 1000)));
+    EXPECT_TRUE(source.get());
+    EXPECT_EQ(sink.get(), "head:" + std::string(10000, 's'));
+}
+
 TEST(win32_pipe, a_name_that_someone_else_created_first_is_not_served) {
     if (GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version")) {
         GTEST_SKIP() << "wine does not enforce FILE_FLAG_FIRST_PIPE_INSTANCE";
