@@ -35,7 +35,7 @@ build_tree() {  # name triplet
     fi
     echo "=== $1 ($triplet)"
     cmake -S . -B "$dir" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
-        -DVARNEX_MINGW_TRIPLET="$triplet" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+        -DVARNEX_MINGW_TRIPLET="$triplet" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVARNEX_WARNINGS_AS_ERRORS=ON \
         -DVARNEX_BUILD_BENCH=OFF -DGTest_DIR="$gtest/install/lib/cmake/GTest" >/dev/null
     cmake --build "$dir" --target "${targets[@]}"
 }

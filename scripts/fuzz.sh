@@ -16,6 +16,7 @@ command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 flags="-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer"
 if ! cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
         -DCMAKE_CXX_COMPILER=clang++ "-DCMAKE_CXX_FLAGS=$flags" "${launcher[@]}" \
+        -DVARNEX_WARNINGS_AS_ERRORS=ON \
         -DVARNEX_BUILD_FUZZ=ON -DVARNEX_BUILD_TESTS=OFF -DVARNEX_BUILD_BENCH=OFF >/dev/null ||
     ! cmake --build "$build" -j "$(nproc)" --target "${targets[@]/#/fuzz_}"; then
     echo "fuzz: 0 passed, ${#targets[@]} failed"

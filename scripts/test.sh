@@ -42,7 +42,8 @@ sanitize_address="-fsanitize=address,undefined -fno-sanitize-recover=undefined -
 configure() {
     local name=$1
     shift
-    cmake -S "$top" -B "$root/$name" -G Ninja -DVARNEX_BUILD_BENCH=OFF "${launcher[@]}" "$@"
+    cmake -S "$top" -B "$root/$name" -G Ninja -DVARNEX_BUILD_BENCH=OFF -DVARNEX_WARNINGS_AS_ERRORS=ON \
+        "${launcher[@]}" "$@"
 }
 
 # ctest_counts CTEST-ARGS...: runs ctest and prints "ctest: N passed, N failed".
