@@ -221,7 +221,7 @@ figures measure(const fs::path& bin, int cold_runs) {
     options.env["FAKE_CLIENT_MODE"] = "true";
     const std::vector<std::string> trelmerge{(box.product_dir() / "bin/trelmerge").string(),
                                              "a.txt", "b.txt"};
-    const std::string relay = launcher_request_pipe_name(sysutl_myloginname());
+    const std::string relay = common::launcher_request_pipe_name(sysutl_myloginname());
 
     // Cold first runs: no service, no socket.
     std::vector<double> cold_ms;

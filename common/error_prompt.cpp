@@ -3,6 +3,8 @@
 #include "common/product_dir.h"
 #include "platform/process.h"
 
+namespace common {
+
 namespace {
 
 constexpr std::string_view prompt_tool_name = "trelprompt";
@@ -31,3 +33,5 @@ void show_error_prompt_with(const std::string& tool, std::string_view text) {
 void show_error_prompt(std::string_view text) {
     show_error_prompt_with(get_prompt_tool_path(), text);
 }
+
+}  // namespace common

@@ -7,6 +7,8 @@
 
 #include "platform/path_style.h"
 
+namespace common {
+
 /// product_dir followed by bin/trelprompt (".exe" and backslashes on windows).
 std::string prompt_tool_path(std::string_view product_dir, platform::path_style style);
 
@@ -24,3 +26,5 @@ void show_error_prompt_with(const std::string& tool, std::string_view text);
 /// Runs the prompt tool with text, without a command interpreter, and waits for it.
 /// Whether the tool ran is not reported.
 void show_error_prompt(std::string_view text);
+
+}  // namespace common

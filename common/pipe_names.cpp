@@ -1,5 +1,7 @@
 #include "common/pipe_names.h"
 
+namespace common {
+
 std::string launcher_request_pipe_name(std::string_view login) {
     std::string name(launcher_request_pipe_prefix);
     name += login;
@@ -12,3 +14,5 @@ std::string service_pipe_name(std::string_view token, std::string_view login) {
     name += login;
     return name;
 }
+
+}  // namespace common

@@ -2,6 +2,8 @@
 
 #include "common/product_runtime.h"
 
+namespace common {
+
 namespace {
 
 constexpr std::string_view bin_folder = "bin";
@@ -21,3 +23,5 @@ std::string installed_program_path(std::string_view product_dir, std::string_vie
     return platform::join_path(platform::join_path(product_dir, bin_folder, style),
                                platform::program_file(program, style), style);
 }
+
+}  // namespace common

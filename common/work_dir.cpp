@@ -7,6 +7,8 @@
 #include "common/product_runtime.h"
 #include "platform/files.h"
 
+namespace common {
+
 namespace {
 
 constexpr std::string_view work_dir_suffix = ".trelmerge";
@@ -71,3 +73,5 @@ void write_log_line(std::string_view text) {
     std::fwrite(line.data(), 1, line.size(), stdout);
     std::fflush(stdout);
 }
+
+}  // namespace common

@@ -7,6 +7,8 @@
 
 #include "platform/path_style.h"
 
+namespace common {
+
 inline constexpr std::string_view frontend_log_name = "trelmerge.log";
 inline constexpr std::string_view service_log_name = "zorv_service.log";
 inline constexpr std::string_view pid_file_name = "zorv_service.pid";
@@ -31,3 +33,5 @@ void open_log_file(std::string_view name);
 
 /// Appends text and a line feed to the log; to standard output when it can't be opened.
 void write_log_line(std::string_view text);
+
+}  // namespace common

@@ -7,6 +7,8 @@
 #include "frontend/request.h"
 #include "platform/process.h"
 
+namespace frontend {
+
 namespace {
 
 struct encoding_row {
@@ -53,7 +55,7 @@ validation_env validation_env::native() {
         unix_nt_fclose(file);
         return true;
     };
-    env.print_message = [](int position) { print_catalogue_message(position); };
+    env.print_message = [](msg_position position) { print_catalogue_message(position); };
     return env;
 }
 
@@ -84,7 +86,7 @@ int atoi_value(std::string_view text) {
 }
 
 bool CompareOptions::parse_command_line(int argc, const char* const* argv) {
-    pending = pending_none;
+    pending = PendingOption::none;
     usage_error = false;
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i] != nullptr ? argv[i] : "";
@@ -97,30 +99,30 @@ bool CompareOptions::parse_command_line(int argc, const char* const* argv) {
 void CompareOptions::take_argument(std::string_view name, bool is_option, bool is_last) {
     if (!is_option) {
         switch (pending) {
-            case pending_none:
-            case pending_base:
+            case PendingOption::none:
+            case PendingOption::base:
                 // An empty name has nothing to make absolute or to open.
                 if (name.empty()) usage_error = true;
                 add_contributor(name);
                 break;
-            case pending_out:
+            case PendingOption::out:
                 if (name.empty()) usage_error = true;
                 set_output_name(name);
                 break;
-            case pending_fname:
+            case PendingOption::fname:
                 add_display_name(name);
                 break;
-            case pending_favor_contrib:
+            case PendingOption::favor_contrib:
                 set_favor_contrib(name);
                 break;
-            case pending_encoding:
+            case PendingOption::encoding:
                 set_encoding(name);
                 break;
         }
-        pending = pending_none;
+        pending = PendingOption::none;
         return;
     }
-    if (pending != pending_none) {
+    if (pending != PendingOption::none) {
         // The previous option still lacks its value; this one is not acted on.
         usage_error = true;
         return;
@@ -129,25 +131,25 @@ void CompareOptions::take_argument(std::string_view name, bool is_option, bool i
         blank_ignore = true;
     } else if (name == opt_out) {
         merge_mode = true;
-        pending = pending_out;
+        pending = PendingOption::out;
     } else if (name == opt_base) {
         // The base must be the first contributor.
         if (!contributors.empty()) usage_error = true;
-        pending = pending_base;
+        pending = PendingOption::base;
     } else if (name == opt_fname) {
-        pending = pending_fname;
+        pending = PendingOption::fname;
     } else if (name == opt_favor_contrib) {
         favor_given = true;
-        pending = pending_favor_contrib;
+        pending = PendingOption::favor_contrib;
     } else if (name == opt_encoding) {
         encoding_given = true;
-        pending = pending_encoding;
+        pending = PendingOption::encoding;
     } else {
         bool known = false;
         for (const auto ignored : ignored_options) known = known || name == ignored;
         if (!known) usage_error = true;
     }
-    if (is_last && pending != pending_none) usage_error = true;
+    if (is_last && pending != PendingOption::none) usage_error = true;
 }
 
 void CompareOptions::add_contributor(std::string_view name) { contributors.emplace_back(name); }
@@ -164,16 +166,16 @@ void CompareOptions::set_favor_contrib(std::string_view value) { favor_contrib =
 void CompareOptions::set_encoding(std::string_view value) { encoding = value; }
 
 bool CompareOptions::validate(const validation_env& env) {
-    const auto print = [&env](int position) {
+    const auto print = [&env](msg_position position) {
         if (env.print_message) env.print_message(position);
     };
     if (favor_given && !(merge_mode && blank_ignore)) {
-        print(msg_favor_contrib_required);
+        print(msg_position::favor_contrib_required);
         return false;
     }
     const std::size_t n = contributors.size();
     if (n < 2) {
-        print(msg_too_few_objects);
+        print(msg_position::too_few_objects);
         return false;
     }
     display_names.resize(n);
@@ -200,14 +202,14 @@ bool CompareOptions::validate(const validation_env& env) {
     if (merge_mode && blank_ignore && favor_given) {
         const int favored = atoi_value(favor_contrib);
         if (favored < 1 || static_cast<std::size_t>(favored) > n) {
-            print(msg_invalid_favor_contrib);
+            print(msg_position::invalid_favor_contrib);
             return false;
         }
     }
     if (encoding_given) {
         const std::string_view type = encoding_type_name(encoding);
         if (type.empty()) {
-            print(msg_incorrect_encoding);
+            print(msg_position::incorrect_encoding);
             return false;
         }
         type_name = type;
@@ -216,3 +218,5 @@ bool CompareOptions::validate(const validation_env& env) {
 }
 
 bool CompareOptions::validate() { return validate(validation_env::native()); }
+
+}  // namespace frontend

@@ -7,15 +7,18 @@
 #include <string_view>
 #include <vector>
 
+#include "frontend/msg_catalogue.h"
 #include "platform/path_style.h"
 
-enum PendingOption : std::int32_t {
-    pending_none = 0,
-    pending_out = 1,
-    pending_base = 2,
-    pending_fname = 3,
-    pending_favor_contrib = 4,
-    pending_encoding = 5,
+namespace frontend {
+
+enum class PendingOption : std::int32_t {
+    none = 0,
+    out = 1,
+    base = 2,
+    fname = 3,
+    favor_contrib = 4,
+    encoding = 5,
 };
 
 /// What validation needs of the outside world; the native one uses the real environment.
@@ -24,7 +27,7 @@ struct validation_env {
     platform::path_style style;
     platform::drive_lookup get_drive;
     std::function<bool(const std::string& path)> can_open_for_reading;
-    std::function<void(int position)> print_message;
+    std::function<void(msg_position position)> print_message;
 
     static validation_env native();
 };
@@ -36,7 +39,7 @@ std::string_view encoding_type_name(std::string_view encoding);
 int atoi_value(std::string_view text);
 
 struct CompareOptions {
-    PendingOption pending = pending_none;
+    PendingOption pending = PendingOption::none;
     bool usage_error = false;
     bool merge_mode = false;
     bool blank_ignore = false;
@@ -66,3 +69,5 @@ struct CompareOptions {
     bool validate(const validation_env& env);
     bool validate();
 };
+
+}  // namespace frontend

@@ -16,6 +16,8 @@
 #include "platform/pipe.h"
 #include "platform/pipe_dir.h"
 
+namespace frontend {
+
 namespace {
 
 constexpr const char app_name[] = "trelmerge";
@@ -46,11 +48,11 @@ int trelmerge_main(int argc, char** argv) {
     imsg_set_app_name(app_name);
     install_test_connect_pause();
 
-    if (!setup_work_dir()) {
-        show_error_prompt(work_dir_failure);
+    if (!common::setup_work_dir()) {
+        common::show_error_prompt(work_dir_failure);
         return exit_failure;
     }
-    open_log_file(frontend_log_name);
+    common::open_log_file(common::frontend_log_name);
 
     // A pipe directory that another user holds or can reach would keep the service from
     // ever serving us; say so now rather than after the connect loop's long wait.
@@ -58,24 +60,24 @@ int trelmerge_main(int argc, char** argv) {
     if (const std::string problem = platform::pipe_directory_problem(pipe_dir); !problem.empty()) {
         const std::string line = unsafe_pipe_dir_text(pipe_dir, problem);
         std::fprintf(stderr, "%s: %s\n", app_name, line.c_str());
-        show_error_prompt(line);
+        common::show_error_prompt(line);
         return exit_failure;
     }
 
     // Found or started before the command line is read, so that it is warm for the next run
     // even when this one is wrong.
     if (!service_is_running() && start_service() < 0) {
-        write_log_line(service_start_failure);
+        common::write_log_line(service_start_failure);
         return exit_failure;
     }
 
     CompareOptions options;
     if (options.parse_command_line(argc, argv)) {
-        print_catalogue_message(msg_usage);
+        print_catalogue_message(msg_position::usage);
         return exit_failure;
     }
     if (!options.validate()) {
-        print_catalogue_message(msg_usage);
+        print_catalogue_message(msg_position::usage);
         return exit_failure;
     }
 
@@ -84,3 +86,5 @@ int trelmerge_main(int argc, char** argv) {
     if (!send_service_request(request, reply)) return exit_failure;
     return reply_succeeded(reply) ? exit_success : exit_failure;
 }
+
+}  // namespace frontend

@@ -1,3 +1,3 @@
 #include "frontend/driver.h"
 
-int main(int argc, char** argv) { return trelmerge_main(argc, argv); }
+int main(int argc, char** argv) { return frontend::trelmerge_main(argc, argv); }

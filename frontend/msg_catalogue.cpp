@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+namespace frontend {
+
 namespace {
 
 // The usage text: six lines, no line feed after the last.
@@ -60,6 +62,8 @@ extern "C" VARNEX_EXPORT const imsg_catalogue* _trelmerge_trelmerge_msg_table_ad
     return &msg_table;
 }
 
-void print_catalogue_message(int position) {
-    (void)imsg_print(msg_kind, _trelmerge_trelmerge_msg_table_adr(), position);
+void print_catalogue_message(msg_position position) {
+    (void)imsg_print(msg_kind, _trelmerge_trelmerge_msg_table_adr(), static_cast<int>(position));
 }
+
+}  // namespace frontend

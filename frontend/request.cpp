@@ -2,6 +2,8 @@
 
 #include "frontend/compare_options.h"
 
+namespace frontend {
+
 namespace {
 
 constexpr std::string_view call_open = "<methodCall>";
@@ -99,3 +101,5 @@ bool reply_succeeded(std::string reply) {
     if (tag == std::string::npos) return false;
     return reply.substr(tag, boolean_window).find('1') != std::string::npos;
 }
+
+}  // namespace frontend

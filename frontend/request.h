@@ -4,6 +4,8 @@
 #include <string>
 #include <string_view>
 
+namespace frontend {
+
 struct CompareOptions;
 
 /// "&", "<" and ">" as XML entities, carriage return, line feed and tab as character
@@ -19,3 +21,5 @@ std::string build_request(const CompareOptions& options);
 
 /// True when the 20-character window at the first "<boolean>" holds a "1".
 bool reply_succeeded(std::string reply);
+
+}  // namespace frontend

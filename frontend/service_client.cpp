@@ -13,6 +13,8 @@
 #include "platform/pipe.h"
 #include "platform/process.h"
 
+namespace frontend {
+
 namespace {
 
 constexpr std::string_view service_dir = "bin";
@@ -67,7 +69,7 @@ std::string service_start_path(std::string_view product_dir, platform::path_styl
 }
 
 std::string service_executable_path(std::string_view product_dir, platform::path_style style) {
-    return installed_program_path(product_dir, service_program, style);
+    return common::installed_program_path(product_dir, service_program, style);
 }
 
 std::string client_folder_path(std::string_view product_dir, platform::path_style style) {
@@ -102,7 +104,7 @@ bool same_executable(std::string_view a, std::string_view b, platform::path_styl
 }
 
 bool service_is_running() {
-    std::ifstream in(work_file_path(pid_file_name));
+    std::ifstream in(common::work_file_path(common::pid_file_name));
     if (!in) return false;
     const auto pid = read_pid(in);
     in.close();
@@ -112,24 +114,25 @@ bool service_is_running() {
 bool is_service_process(std::int32_t pid) {
     const std::string running = platform::process_executable_path(pid);
     const auto style = platform::native_path_style();
-    return same_executable(running, service_executable_path(installed_product_dir(), style), style);
+    return same_executable(running, service_executable_path(common::installed_product_dir(), style),
+                           style);
 }
 
 std::string get_service_path() {
-    return service_start_path(installed_product_dir(), platform::native_path_style());
+    return service_start_path(common::installed_product_dir(), platform::native_path_style());
 }
 
 int start_service() {
     // Nobody waits for the service: it outlives this run. Started from its argv, so that a
     // product folder holding a quote still names the program.
     const platform::process service = platform::start_hidden_detached(
-        service_argv(installed_product_dir(), platform::native_path_style()));
+        service_argv(common::installed_product_dir(), platform::native_path_style()));
     return service.valid() ? 0 : -1;
 }
 
 bool send_service_request(const std::string& request, std::string& reply) {
     const char* login = sysutl_myloginname();
-    const std::string name = launcher_request_pipe_name(login != nullptr ? login : "");
+    const std::string name = common::launcher_request_pipe_name(login != nullptr ? login : "");
 
     const connect_schedule& schedule = current_schedule;
     for (int attempt = 0; attempt < schedule.attempts; ++attempt) {
@@ -147,7 +150,7 @@ bool send_service_request(const std::string& request, std::string& reply) {
     if (!pipe.valid()) {
         std::string line(obtain_pipe_failure);
         line += name;
-        write_log_line(line);
+        common::write_log_line(line);
         return false;
     }
     if (!pipe.write(request)) return false;
@@ -162,3 +165,5 @@ bool send_service_request(const std::string& request, std::string& reply) {
     pipe.close();
     return true;
 }
+
+}  // namespace frontend

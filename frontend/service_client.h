@@ -11,6 +11,8 @@
 
 #include "platform/path_style.h"
 
+namespace frontend {
+
 /// The connect loop's schedule. The pause is injectable so that tests never sleep.
 struct connect_schedule {
     int attempts = 13;
@@ -64,3 +66,5 @@ int start_service();
 /// One exchange on the launcher request pipe; reply gets the answer's bytes up to the
 /// first NUL, at most 1023 of them.
 bool send_service_request(const std::string& request, std::string& reply);
+
+}  // namespace frontend

@@ -25,13 +25,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     std::vector<const char*> argv;
     for (const auto& a : args) argv.push_back(a.c_str());
-    CompareOptions options;
+    frontend::CompareOptions options;
     (void)options.parse_command_line(static_cast<int>(argv.size()), argv.data());
-    validation_env env;
+    frontend::validation_env env;
     env.cwd = "/srv/work";
     env.style = platform::path_style::posix;
     env.can_open_for_reading = [](const std::string&) { return true; };
-    if (options.validate(env)) (void)build_request(options);
+    if (options.validate(env)) (void)frontend::build_request(options);
 
     const std::vector<std::string> split = platform::split_command_line(input);
     if (!split.empty() && split[0].find('"') == std::string::npos) {

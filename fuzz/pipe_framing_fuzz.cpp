@@ -71,8 +71,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (server.wait_for_client() != platform::connect_status::connected) std::abort();
     std::size_t total = 0;
     for (int messages = 0; messages < 64; ++messages) {
-        message_buffer buffer;
-        const bool whole = read_pipe_message_into(server, buffer);
+        platform::message_buffer buffer;
+        const bool whole = service::read_pipe_message_into(server, buffer);
         total += buffer.size();
         if (total > size) std::abort();
         if (!whole || buffer.size() == 0) break;

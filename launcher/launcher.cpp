@@ -6,6 +6,8 @@
 #include "common/product_dir.h"
 #include "platform/process.h"
 
+namespace launcher {
+
 namespace {
 
 constexpr std::string_view frontend_program_base = "trelmerge";
@@ -17,7 +19,7 @@ constexpr int failure_status = -1;
 }  // namespace
 
 std::string frontend_program_path(std::string_view product_dir, platform::path_style style) {
-    return installed_program_path(product_dir, frontend_program_base, style);
+    return common::installed_program_path(product_dir, frontend_program_base, style);
 }
 
 std::vector<std::string> launcher_argv(std::string_view program,
@@ -33,7 +35,7 @@ std::vector<std::string> launcher_argv(std::string_view program,
 
 int trelmergeutf8_main(int argc, char** argv) {
     const std::string program =
-        frontend_program_path(installed_product_dir(), platform::native_path_style());
+        frontend_program_path(common::installed_product_dir(), platform::native_path_style());
     // Started directly rather than through a command interpreter: the arguments reach the
     // front end exactly as given, whatever quotes, blanks or shell characters they hold.
     const std::vector<std::string> user_args(argv + (argc > 0 ? 1 : 0), argv + argc);
@@ -48,3 +50,5 @@ int trelmergeutf8_main(int argc, char** argv) {
     }
     return *status;
 }
+
+}  // namespace launcher

@@ -7,6 +7,8 @@
 
 #include "platform/path_style.h"
 
+namespace launcher {
+
 /// product + "\bin\trelmerge.exe" (posix: product/bin/trelmerge).
 std::string frontend_program_path(std::string_view product_dir, platform::path_style style);
 
@@ -16,3 +18,5 @@ std::vector<std::string> launcher_argv(std::string_view program,
 
 /// The whole trelmergeutf8 run; returns the exit status.
 int trelmergeutf8_main(int argc, char** argv);
+
+}  // namespace launcher

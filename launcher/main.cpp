@@ -1,3 +1,3 @@
 #include "launcher/launcher.h"
 
-int main(int argc, char** argv) { return trelmergeutf8_main(argc, argv); }
+int main(int argc, char** argv) { return launcher::trelmergeutf8_main(argc, argv); }

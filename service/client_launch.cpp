@@ -7,6 +7,8 @@
 #include "platform/process.h"
 #include "service/service_state.h"
 
+namespace service {
+
 std::string client_command_line(std::string_view client_folder, std::string_view wrapper_pipe,
                                 platform::path_style style) {
     const std::string program = platform::join_path(
@@ -46,15 +48,15 @@ bool launch_client(std::string client_folder) {
     if (!service.debug_mode) {
         const std::string command = client_command_line(client_folder, service.wrapper_pipe_name,
                                                         platform::native_path_style());
-        write_log_line(command);
+        common::write_log_line(command);
         client = start_client(client_folder, command);
         if (!client.valid()) {
-            write_log_line(could_not_create_client);
+            common::write_log_line(could_not_create_client);
             return false;
         }
     } else {
-        write_log_line(debug_option_passed);
-        write_log_line(service.wrapper_pipe_name);
+        common::write_log_line(debug_option_passed);
+        common::write_log_line(service.wrapper_pipe_name);
         std::string line = service.wrapper_pipe_name;
         line += '\n';
         std::fwrite(line.data(), 1, line.size(), stdout);
@@ -65,12 +67,14 @@ bool launch_client(std::string client_folder) {
     const platform::connect_status status =
         service.wrapper_pipe.wait_for_client(client.valid() ? &client : nullptr);
     if (status == platform::connect_status::process_ended) {
-        write_log_line(client_ended_before_connecting);
+        common::write_log_line(client_ended_before_connecting);
         return false;
     }
     if (status == platform::connect_status::failed) {
-        write_log_line(client_connect_failed);
+        common::write_log_line(client_connect_failed);
         return false;
     }
     return true;
 }
+
+}  // namespace service

@@ -7,6 +7,8 @@
 #include "platform/path_style.h"
 #include "service/service_texts.h"
 
+namespace service {
+
 inline constexpr std::string_view client_options =
     R"(-product com.qorva.tarvel.team.client.integration.product -application com.qorva.tarvel.team.client.integration.application -configuration @user.home\.Tarvel\ZXE8\config -data @user.home\.Tarvel\ZXE8\workspace -persistState false -nosplash -vmargs )";
 inline constexpr std::string_view wrapper_pipe_property =
@@ -23,3 +25,5 @@ std::string client_command_line(std::string_view client_folder, std::string_view
 /// and waits until it connects to the wrapper pipe. False, after a log line, when it
 /// could not be started or ended before connecting.
 bool launch_client(std::string client_folder);
+
+}  // namespace service

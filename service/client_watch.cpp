@@ -9,6 +9,8 @@
 #include "platform/thread.h"
 #include "service/service_state.h"
 
+namespace service {
+
 namespace {
 
 constexpr std::size_t watch_stack_size = 64 * 1024;
@@ -34,7 +36,7 @@ void watch_client(void*) {
 }  // namespace
 
 void log_client_quit() {
-    if (!quit_logged.exchange(true)) write_log_line(client_quit_text);
+    if (!quit_logged.exchange(true)) common::write_log_line(client_quit_text);
 }
 
 void wait_for_relays_in_flight() {
@@ -44,3 +46,5 @@ void wait_for_relays_in_flight() {
 bool start_client_watch() {
     return platform::start_detached_thread(watch_client, nullptr, watch_stack_size);
 }
+
+}  // namespace service

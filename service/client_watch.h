@@ -3,6 +3,8 @@
 
 #include "service/service_texts.h"
 
+namespace service {
+
 /// Logs client_quit_text, once however many threads find the client gone.
 void log_client_quit();
 
@@ -15,3 +17,5 @@ void wait_for_relays_in_flight();
 /// and ends the process with -1. False
 /// when the thread could not be started.
 [[nodiscard]] bool start_client_watch();
+
+}  // namespace service

@@ -5,7 +5,7 @@
 #include "service/service_driver.h"
 
 int main(int argc, char** argv) {
-    const int status = zorv_service_main(argc, argv);
+    const int status = service::zorv_service_main(argc, argv);
     // Relay threads may still be running and logging through the service's state: end the
     // process without running static destructors under them.
     std::fflush(nullptr);

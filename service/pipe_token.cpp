@@ -2,6 +2,8 @@
 
 #include "platform/pipe.h"
 
+namespace service {
+
 namespace {
 
 // Only the main thread draws, so the state needs no guard.
@@ -34,3 +36,5 @@ std::string make_private_pipe_token() {
     if (platform::unguessable_pipe_token(token)) return std::to_string(token);
     return make_pipe_token();
 }
+
+}  // namespace service

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+namespace service {
+
 /// The generator the tokens come from: draws in 0..32767, seeded once at start-up.
 void seed_pipe_tokens(std::uint32_t seed);
 int draw_pipe_random();
@@ -18,3 +20,5 @@ std::string make_pipe_token();
 /// random source where the platform keeps its pipes apart only by their names (POSIX),
 /// else make_pipe_token().
 std::string make_private_pipe_token();
+
+}  // namespace service

@@ -10,8 +10,10 @@
 #include <utility>
 
 #include "common/work_dir.h"
-#include "service/service_texts.h"
 #include "service/service_state.h"
+#include "service/service_texts.h"
+
+namespace service {
 
 namespace {
 
@@ -74,7 +76,7 @@ step forward_request(relay_job& job) {
     char* const body = framed + max_request_header;
     const platform::io_result first = job.launcher_pipe.read(body, first_read_size);
     if (first.status == platform::io_status::failed && cut_short(job.launcher_pipe)) {
-        write_log_line(request_cut_text);
+        common::write_log_line(request_cut_text);
         return step::failed;
     }
     // A front end that closed without writing sends an empty request.
@@ -82,7 +84,7 @@ step forward_request(relay_job& job) {
     const bool more = first.status == platform::io_status::more_data;
     const std::size_t body_size = first_size + (more ? job.launcher_pipe.message_bytes_left() : 0);
     if (!framed_request_fits(body_size)) {
-        write_log_line(request_too_large_text);
+        common::write_log_line(request_too_large_text);
         return step::failed;
     }
     char header[max_request_header];
@@ -90,11 +92,12 @@ step forward_request(relay_job& job) {
     char* const start = body - header_size;
     std::memcpy(start, header, header_size);
     const std::string_view head_and_first(start, header_size + first_size);
-    const bool written = more
-                             ? job.request_pipe.write_with_rest_of(job.launcher_pipe, head_and_first)
-                             : job.request_pipe.write(head_and_first);
+    const bool written =
+        more ? job.request_pipe.write_with_rest_of(job.launcher_pipe, head_and_first)
+             : job.request_pipe.write(head_and_first);
     if (!written) {
-        write_log_line(cut_short(job.launcher_pipe) ? request_cut_text : forward_failure_text);
+        common::write_log_line(cut_short(job.launcher_pipe) ? request_cut_text
+                                                            : forward_failure_text);
         return step::failed;
     }
     return step::done;
@@ -104,12 +107,12 @@ step forward_request(relay_job& job) {
 void answer_front_end(relay_job& job) {
     message_buffer answer;
     if (!read_pipe_message_into(job.response_pipe, answer)) {
-        write_log_line(out_of_memory_text);
+        common::write_log_line(out_of_memory_text);
     } else if (cut_short(job.response_pipe)) {
-        write_log_line(answer_cut_text);
+        common::write_log_line(answer_cut_text);
     } else if (answer.size() == 0) {
         // The front end's read fails when it is disconnected unanswered.
-        write_log_line(empty_response_text);
+        common::write_log_line(empty_response_text);
     } else {
         (void)job.launcher_pipe.write(answer.view());
         (void)job.launcher_pipe.flush();
@@ -129,8 +132,9 @@ bool wait_for_pair(relay_job& job) {
         const auto wait_ms = static_cast<std::uint32_t>(std::max<std::int64_t>(left.count(), 0));
         const platform::connect_status status = end->wait_for_client(nullptr, wait_ms);
         if (status == platform::connect_status::connected) continue;
-        write_log_line(status == platform::connect_status::timed_out ? pair_timeout_text
-                                                                     : pair_wait_failure_text);
+        common::write_log_line(status == platform::connect_status::timed_out
+                                   ? pair_timeout_text
+                                   : pair_wait_failure_text);
         return false;
     }
     return true;
@@ -171,3 +175,5 @@ void relay_thread(void* raw_job) {
     job->response_pipe.close();
     if (paired) in_flight.finished();
 }
+
+}  // namespace service

@@ -11,6 +11,8 @@
 #include "platform/pipe.h"
 #include "service/service_texts.h"
 
+namespace service {
+
 struct relay_job {
     platform::pipe launcher_pipe;
     platform::pipe request_pipe;
@@ -57,3 +59,5 @@ std::string read_pipe_message(platform::pipe& pipe);
 
 /// Serves one job and frees it; the start routine of a detached thread.
 void relay_thread(void* job);
+
+}  // namespace service

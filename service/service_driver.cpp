@@ -23,6 +23,8 @@
 #include "service/relay.h"
 #include "service/service_state.h"
 
+namespace service {
+
 namespace {
 
 constexpr std::uint32_t file_all_access = 0x1F01FF;
@@ -48,9 +50,9 @@ platform::pipe create_service_pipe(std::string_view name, platform::pipe_access 
 }
 
 platform::pipe create_launcher_instance(platform::create_error* error = nullptr) {
-    return create_service_pipe(launcher_request_pipe_name(the_service().login),
-                               platform::pipe_access::duplex, platform::unlimited_instances,
-                               true, error);
+    return create_service_pipe(common::launcher_request_pipe_name(the_service().login),
+                               platform::pipe_access::duplex, platform::unlimited_instances, true,
+                               error);
 }
 
 // The next launcher instance. While all instances are busy with front ends whose answers
@@ -74,8 +76,8 @@ class failure_pacer {
   public:
     void failed() {
         if (pause_.count() > 0) std::this_thread::sleep_for(pause_);
-        pause_ = pause_.count() == 0 ? accept_first_pause
-                                     : std::min(pause_ * 2, accept_longest_pause);
+        pause_ =
+            pause_.count() == 0 ? accept_first_pause : std::min(pause_ * 2, accept_longest_pause);
     }
     void succeeded() { pause_ = std::chrono::milliseconds(0); }
 
@@ -85,7 +87,7 @@ class failure_pacer {
 
 // Whether a live server, another service of this user, holds the launcher request pipe.
 bool launcher_pipe_is_served() {
-    return platform::wait_named_pipe(launcher_request_pipe_name(the_service().login), 1);
+    return platform::wait_named_pipe(common::launcher_request_pipe_name(the_service().login), 1);
 }
 
 void drop_connection(platform::pipe& launcher) {
@@ -99,8 +101,10 @@ void drop_connection(platform::pipe& launcher) {
 // time that front end comes, so its request goes straight through.
 prepared prepare_relay(relay_job*& out) {
     service_state& service = the_service();
-    const std::string request_name = service_pipe_name(make_private_pipe_token(), service.login);
-    const std::string response_name = service_pipe_name(make_private_pipe_token(), service.login);
+    const std::string request_name =
+        common::service_pipe_name(make_private_pipe_token(), service.login);
+    const std::string response_name =
+        common::service_pipe_name(make_private_pipe_token(), service.login);
     const std::string announcement = pair_announcement(request_name, response_name);
 
     // Only the client learns a pair's names, so the pair needs no file: creating and
@@ -108,13 +112,13 @@ prepared prepare_relay(relay_job*& out) {
     platform::pipe request =
         create_service_pipe(request_name, platform::pipe_access::outbound, 1, false);
     if (!request.valid()) {
-        write_log_line(request_pipe_failure_text);
+        common::write_log_line(request_pipe_failure_text);
         return prepared::failed;
     }
     platform::pipe response =
         create_service_pipe(response_name, platform::pipe_access::inbound, 1, false);
     if (!response.valid()) {
-        write_log_line(response_pipe_failure_text);
+        common::write_log_line(response_pipe_failure_text);
         return prepared::failed;
     }
     if (!service.wrapper_pipe.write(announcement)) {
@@ -124,12 +128,12 @@ prepared prepare_relay(relay_job*& out) {
     }
     auto* job = new (std::nothrow) relay_job{{}, std::move(request), std::move(response)};
     if (job == nullptr) {
-        write_log_line(out_of_memory_text);
+        common::write_log_line(out_of_memory_text);
         return prepared::end_service;
     }
     job->front_end_ready.store(false);
     if (!platform::start_detached_thread(relay_thread, job, relay_stack_size)) {
-        write_log_line(relay_thread_failure_text);
+        common::write_log_line(relay_thread_failure_text);
         delete job;
         return prepared::failed;
     }
@@ -184,14 +188,14 @@ int accept_loop(int argc, char** argv, platform::pipe listening) {
             pacer.succeeded();
             if (first_connection) {
                 if (argc < 2) {
-                    write_log_line(no_client_folder_text);
+                    common::write_log_line(no_client_folder_text);
                     return service_failure_status;
                 }
                 if (!launch_client(argv[1])) {
-                    write_log_line(launch_failure_text);
+                    common::write_log_line(launch_failure_text);
                     return service_failure_status;
                 }
-                if (!start_client_watch()) write_log_line(watch_thread_failure_text);
+                if (!start_client_watch()) common::write_log_line(watch_thread_failure_text);
                 first_connection = false;
             }
             if (serve_connection(listening, next_relay) == served::end_service) {
@@ -201,7 +205,7 @@ int accept_loop(int argc, char** argv, platform::pipe listening) {
             if (prepare_relay(next_relay) == prepared::end_service) return service_failure_status;
         }
         if (!next.valid()) {
-            write_log_line(launcher_pipe_failure_text);
+            common::write_log_line(launcher_pipe_failure_text);
             return service_failure_status;
         }
         listening = std::move(next);
@@ -221,15 +225,15 @@ std::string pair_announcement(std::string_view request_pipe, std::string_view re
 }
 
 bool write_pid_file() {
-    return platform::write_private_file(work_file_path(pid_file_name),
+    return platform::write_private_file(common::work_file_path(common::pid_file_name),
                                         std::to_string(platform::current_process_id()),
                                         platform::file_open::truncate);
 }
 
 int zorv_service_main(int argc, char** argv) {
     seed_pipe_tokens(static_cast<std::uint32_t>(unix_nt_time(nullptr)));
-    if (!setup_work_dir()) {
-        show_error_prompt(work_dir_failure_text);
+    if (!common::setup_work_dir()) {
+        common::show_error_prompt(work_dir_failure_text);
         return service_failure_status;
     }
     service_state& service = the_service();
@@ -244,26 +248,28 @@ int zorv_service_main(int argc, char** argv) {
         std::fputc('\n', stdout);
         return service_failure_status;
     }
-    open_log_file(service_log_name);
+    common::open_log_file(common::service_log_name);
     if (const char* ms = std::getenv(pair_timeout_env); ms != nullptr && *ms != '\0') {
         service.pair_timeout_ms = static_cast<std::uint32_t>(std::strtoul(ms, nullptr, 10));
     }
     service.debug_mode = argc > 2 && std::string_view(argv[2]) == debug_argument;
 
-    service.wrapper_pipe_name = service_pipe_name(make_private_pipe_token(), service.login);
+    service.wrapper_pipe_name = common::service_pipe_name(make_private_pipe_token(), service.login);
     service.wrapper_pipe =
         create_service_pipe(service.wrapper_pipe_name, platform::pipe_access::outbound, 1);
     if (!service.wrapper_pipe.valid()) {
-        write_log_line(wrapper_pipe_failure_text);
+        common::write_log_line(wrapper_pipe_failure_text);
         return wrapper_pipe_failure_status;
     }
     if (!write_pid_file()) {
-        write_log_line(pid_file_failure_text);
+        common::write_log_line(pid_file_failure_text);
         return service_failure_status;
     }
     if (!listening.valid()) {
-        write_log_line(launcher_pipe_failure_text);
+        common::write_log_line(launcher_pipe_failure_text);
         return service_failure_status;
     }
     return accept_loop(argc, argv, std::move(listening));
 }
+
+}  // namespace service

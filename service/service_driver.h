@@ -7,6 +7,8 @@
 
 #include "service/service_texts.h"
 
+namespace service {
+
 /// Exit status when the wrapper pipe cannot be created; every other end gives
 /// service_failure_status.
 inline constexpr int wrapper_pipe_failure_status = 0;
@@ -32,3 +34,5 @@ bool write_pid_file();
 
 /// The whole zorv_service run; returns the exit status.
 int zorv_service_main(int argc, char** argv);
+
+}  // namespace service

@@ -1,5 +1,7 @@
 #include "service/service_state.h"
 
+namespace service {
+
 service_state& the_service() {
     // Never destroyed: the client watcher may still block on the wrapper pipe while main
     // returns, and a destructor closing it under that thread would be a use after free.
@@ -21,3 +23,5 @@ bool relay_counter::wait_until_none(std::chrono::milliseconds limit) {
     std::unique_lock<std::mutex> lock(mutex_);
     return none_left_.wait_for(lock, limit, [this] { return count_ == 0; });
 }
+
+}  // namespace service

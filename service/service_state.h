@@ -3,13 +3,15 @@
 #pragma once
 
 #include <atomic>
-#include <cstdint>
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <mutex>
 #include <string>
 
 #include "platform/pipe.h"
+
+namespace service {
 
 /// How long a relay waits for the client to open its pipe pair, unless a test says other.
 inline constexpr std::uint32_t default_pair_timeout_ms = 30000;
@@ -40,3 +42,5 @@ struct service_state {
 };
 
 service_state& the_service();
+
+}  // namespace service

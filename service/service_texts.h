@@ -5,6 +5,8 @@
 
 #include <string_view>
 
+namespace service {
+
 inline constexpr std::string_view debug_argument = "-debug";
 
 // Start-up and the accept loop. Some lines carry a line feed of their own, so the log shows
@@ -35,8 +37,7 @@ inline constexpr std::string_view watch_thread_failure_text = "Could not start w
 inline constexpr std::string_view empty_response_text = "Got an empty response";
 inline constexpr std::string_view request_cut_text =
     "The request was cut short by its sender, dropped";
-inline constexpr std::string_view answer_cut_text =
-    "The answer of ZORV was cut short, dropped";
+inline constexpr std::string_view answer_cut_text = "The answer of ZORV was cut short, dropped";
 inline constexpr std::string_view request_too_large_text =
     "The request is too large to forward, dropped";
 inline constexpr std::string_view forward_failure_text =
@@ -54,3 +55,5 @@ inline constexpr std::string_view client_connect_failed = "Waiting for ZORV to c
 inline constexpr std::string_view debug_option_passed =
     "Debug option was passed, ZORV will not be launched";
 inline constexpr std::string_view client_quit_text = "ZORV quit unexpectedly...exiting";
+
+}  // namespace service

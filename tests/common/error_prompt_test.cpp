@@ -22,7 +22,7 @@ TEST(show_error_prompt, hands_a_hostile_text_over_as_one_argument_and_runs_nothi
         R"("Could not set the temporary directory" $(touch x) `touch x` %PATH% \"; touch x)";
     const fs::path cwd = fs::current_path();
     fs::current_path(box.work_dir());
-    show_error_prompt_with(tool, text);
+    common::show_error_prompt_with(tool, text);
     fs::current_path(cwd);
     unsetenv(test_helpers::record_argv_file_env);
 
@@ -40,8 +40,8 @@ TEST(show_error_prompt, returns_when_the_tool_is_missing_and_prints_and_makes_no
     fs::current_path(box.work_dir());
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
-    show_error_prompt_with((box.product_dir() / "bin" / "trelprompt").string(),
-                           "\" Could not set the temporary directory \"");
+    common::show_error_prompt_with((box.product_dir() / "bin" / "trelprompt").string(),
+                                   "\" Could not set the temporary directory \"");
     const std::string out = testing::internal::GetCapturedStdout();
     const std::string err = testing::internal::GetCapturedStderr();
     fs::current_path(cwd);

@@ -30,21 +30,21 @@ TEST(compose_work_dir, adds_one_separator_whatever_tmpdir_ends_with) {
         {"/tmp/", path_style::posix, "/tmp//alice.trelmerge"},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(compose_work_dir(c.tmpdir, "alice", c.style), c.expected) << c.tmpdir;
+        EXPECT_EQ(common::compose_work_dir(c.tmpdir, "alice", c.style), c.expected) << c.tmpdir;
     }
 }
 
 TEST(setup_work_dir, creates_an_owner_only_directory_and_accepts_it_again) {
     sandbox box;
-    ASSERT_TRUE(setup_work_dir());
-    EXPECT_EQ(get_work_dir(), box.user_work_dir().string());
+    ASSERT_TRUE(common::setup_work_dir());
+    EXPECT_EQ(common::get_work_dir(), box.user_work_dir().string());
     struct stat st {};
     ASSERT_EQ(lstat(box.user_work_dir().c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0700u);
     test_support::write_file(box.user_work_dir() / "kept", "k");
-    EXPECT_TRUE(setup_work_dir());
+    EXPECT_TRUE(common::setup_work_dir());
     EXPECT_EQ(read_file(box.user_work_dir() / "kept"), "k");
-    EXPECT_EQ(work_file_path("zorv_service.pid"),
+    EXPECT_EQ(common::work_file_path("zorv_service.pid"),
               (box.user_work_dir() / "zorv_service.pid").string());
 }
 
@@ -74,9 +74,9 @@ TEST_P(setup_work_dir_refuses, what_is_not_a_private_directory) {
             ASSERT_EQ(chown(dir.c_str(), 65534, 65534), 0);
             break;
     }
-    EXPECT_FALSE(setup_work_dir());
+    EXPECT_FALSE(common::setup_work_dir());
     // The composed path is kept all the same.
-    EXPECT_EQ(get_work_dir(), dir.string());
+    EXPECT_EQ(common::get_work_dir(), dir.string());
 }
 
 INSTANTIATE_TEST_SUITE_P(table, setup_work_dir_refuses,
@@ -85,15 +85,15 @@ INSTANTIATE_TEST_SUITE_P(table, setup_work_dir_refuses,
 
 TEST(log_file, is_emptied_at_start_and_gets_each_line_at_once) {
     sandbox box;
-    ASSERT_TRUE(setup_work_dir());
+    ASSERT_TRUE(common::setup_work_dir());
     const fs::path log = box.user_work_dir() / "trelmerge.log";
-    open_log_file(frontend_log_name);
+    common::open_log_file(common::frontend_log_name);
     struct stat st {};
     ASSERT_EQ(stat(log.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
-    write_log_line("a line of an earlier run");
+    common::write_log_line("a line of an earlier run");
     // A second start empties what the first one wrote.
-    open_log_file(frontend_log_name);
+    common::open_log_file(common::frontend_log_name);
     EXPECT_EQ(read_file(log), "");
     const struct {
         const char* text;
@@ -106,29 +106,29 @@ TEST(log_file, is_emptied_at_start_and_gets_each_line_at_once) {
         {"", "Unable to start zorv_service\nsecond\nends in its own line feed\n\n\n"},
     };
     for (const auto& s : steps) {
-        write_log_line(s.text);
+        common::write_log_line(s.text);
         EXPECT_EQ(read_file(log), s.file_after) << "after " << s.text;
     }
 }
 
 TEST(log_file, symbolic_link_is_not_followed_and_lines_go_to_standard_output) {
     sandbox box;
-    ASSERT_TRUE(setup_work_dir());
+    ASSERT_TRUE(common::setup_work_dir());
     const fs::path target = box.work_dir() / "precious";
     test_support::write_file(target, "keep");
     fs::create_symlink(target, box.user_work_dir() / "zorv_service.log");
-    open_log_file(service_log_name);
+    common::open_log_file(common::service_log_name);
     EXPECT_EQ(read_file(target), "keep");
     ::testing::internal::CaptureStdout();
-    write_log_line("Unable to start zorv_service");
+    common::write_log_line("Unable to start zorv_service");
     EXPECT_EQ(::testing::internal::GetCapturedStdout(), "Unable to start zorv_service\n");
     EXPECT_EQ(read_file(target), "keep");
 }
 
 TEST(log_file, keeps_lines_of_concurrent_writers_whole) {
     sandbox box;
-    ASSERT_TRUE(setup_work_dir());
-    open_log_file(service_log_name);
+    ASSERT_TRUE(common::setup_work_dir());
+    common::open_log_file(common::service_log_name);
     auto line = [](int w, int i) {
         return "writer " + std::to_string(w) + " line " + std::to_string(i) + std::string(100, 'x');
     };
@@ -137,7 +137,7 @@ TEST(log_file, keeps_lines_of_concurrent_writers_whole) {
     for (int w = 0; w < 6; ++w) {
         for (int i = 0; i < 150; ++i) expected.insert(line(w, i));
         threads.emplace_back([w, &line] {
-            for (int i = 0; i < 150; ++i) write_log_line(line(w, i));
+            for (int i = 0; i < 150; ++i) common::write_log_line(line(w, i));
         });
     }
     for (auto& t : threads) t.join();

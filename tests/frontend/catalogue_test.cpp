@@ -5,9 +5,9 @@
 #include "tests/support/sandbox.h"
 
 TEST(catalogue, record_names_itself_and_counts_nine_entries) {
-    const imsg_catalogue* table = _trelmerge_trelmerge_msg_table_adr();
+    const imsg_catalogue* table = frontend::_trelmerge_trelmerge_msg_table_adr();
     ASSERT_NE(table, nullptr);
-    EXPECT_EQ(_trelmerge_trelmerge_msg_table_adr(), table);
+    EXPECT_EQ(frontend::_trelmerge_trelmerge_msg_table_adr(), table);
     EXPECT_STREQ(table->name, "trelmerge_bin");
     EXPECT_STREQ(table->abbreviation, "tmg");
     EXPECT_EQ(table->code, 63);
@@ -38,7 +38,7 @@ TEST(catalogue, holds_each_number_and_text_at_its_position) {
          "can access this UTF8 Compare/Merge functionality from a command line interface. For "
          "additional details, please refer to the Release Notes"},
     };
-    const imsg_catalogue* table = _trelmerge_trelmerge_msg_table_adr();
+    const imsg_catalogue* table = frontend::_trelmerge_trelmerge_msg_table_adr();
     ASSERT_EQ(table->count, 9);
     EXPECT_EQ(table->numbers[0], 1);
     for (const auto& e : entries) {
@@ -48,7 +48,7 @@ TEST(catalogue, holds_each_number_and_text_at_its_position) {
 }
 
 TEST(catalogue, holds_the_usage_text) {
-    EXPECT_STREQ(_trelmerge_trelmerge_msg_table_adr()->texts[0],
+    EXPECT_STREQ(frontend::_trelmerge_trelmerge_msg_table_adr()->texts[0],
                  "Usage: trelmerge\n"
                  "    [ -out output-pname ]\n"
                  "    [ -blank_ignore ]\n"

@@ -122,8 +122,9 @@ TEST(trelmerge, starts_a_new_service_over_a_leftover_pid_file_and_socket) {
         write_file(product.pid_file(), std::to_string(leftover_pid));
 
         // A socket file whose listener is gone.
-        const std::string socket_path = platform::pipe_socket_path(
-            launcher_request_pipe_name(sysutl_myloginname()), product.box.pipe_dir().string());
+        const std::string socket_path =
+            platform::pipe_socket_path(common::launcher_request_pipe_name(sysutl_myloginname()),
+                                       product.box.pipe_dir().string());
         ASSERT_FALSE(socket_path.empty());
         const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
         sockaddr_un address{};
@@ -276,9 +277,9 @@ TEST(trelmerge, starts_the_service_from_a_product_folder_whose_name_holds_a_quot
     const fs::path product = box.root() / "pro\"duct \\\"";
     fs::create_directories(product / "bin");
     for (const char* program : {"trelmerge", "record_argv"}) {
-        fs::copy_file(test_support::built_program(program),
-                      product / "bin" / (program == std::string("trelmerge") ? "trelmerge"
-                                                                             : "zorv_service"));
+        fs::copy_file(
+            test_support::built_program(program),
+            product / "bin" / (program == std::string("trelmerge") ? "trelmerge" : "zorv_service"));
     }
     test_support::run_options options;
     options.env[test_helpers::record_argv_file_env] = (box.root() / "argv").string();
@@ -291,6 +292,6 @@ TEST(trelmerge, starts_the_service_from_a_product_folder_whose_name_holds_a_quot
     const auto service = test_helpers::read_recorded_run((box.root() / "argv").string());
     ASSERT_TRUE(service);
     const std::string dir = fs::canonical(product).string();
-    EXPECT_EQ(service->argv, (std::vector<std::string>{dir + "/bin/zorv_service",
-                                                        dir + "/ZorvHome"}));
+    EXPECT_EQ(service->argv,
+              (std::vector<std::string>{dir + "/bin/zorv_service", dir + "/ZorvHome"}));
 }

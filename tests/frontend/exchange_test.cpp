@@ -13,7 +13,7 @@
 
 namespace {
 
-std::string pipe_name() { return launcher_request_pipe_name(sysutl_myloginname()); }
+std::string pipe_name() { return common::launcher_request_pipe_name(sysutl_myloginname()); }
 
 // Listens on the launcher request pipe from construction and serves one connection: reads
 // the whole request, then answers with reply (or, without one, closes without answering).
@@ -71,16 +71,16 @@ class fake_relay {
 class exchange : public testing::Test {
   protected:
     void SetUp() override {
-        ASSERT_TRUE(setup_work_dir());
-        open_log_file(frontend_log_name);
-        connect_schedule schedule;
+        ASSERT_TRUE(common::setup_work_dir());
+        common::open_log_file(common::frontend_log_name);
+        frontend::connect_schedule schedule;
         schedule.pause = [this](unsigned seconds) {
             EXPECT_EQ(seconds, 10u);
             ++pauses_;
         };
-        set_connect_schedule(schedule);
+        frontend::set_connect_schedule(schedule);
     }
-    void TearDown() override { set_connect_schedule({}); }
+    void TearDown() override { frontend::set_connect_schedule({}); }
 
     std::string log() { return test_support::read_file(box_.user_work_dir() / "trelmerge.log"); }
 
@@ -111,7 +111,7 @@ TEST_F(exchange, sends_the_request_bytes_and_keeps_the_reply_up_to_1023_bytes_an
         fake_relay relay(c.answer);
         ASSERT_TRUE(relay.listening());
         std::string reply;
-        EXPECT_EQ(send_service_request(request, reply), c.ok);
+        EXPECT_EQ(frontend::send_service_request(request, reply), c.ok);
         EXPECT_EQ(reply, c.reply) << c.answer.value_or("(none)").size();
         EXPECT_EQ(relay.request(), request);
     }
@@ -121,12 +121,12 @@ TEST_F(exchange, sends_the_request_bytes_and_keeps_the_reply_up_to_1023_bytes_an
 
 TEST_F(exchange, without_a_pipe_waits_thirteen_times_then_logs_the_pipe_name) {
     // Each wait lasts its time-out when no service ever comes: keep them short.
-    connect_schedule schedule;
+    frontend::connect_schedule schedule;
     schedule.wait_timeout_ms = 20;
     schedule.pause = [this](unsigned) { ++pauses_; };
-    set_connect_schedule(schedule);
+    frontend::set_connect_schedule(schedule);
     std::string reply;
-    EXPECT_FALSE(send_service_request("q", reply));
+    EXPECT_FALSE(frontend::send_service_request("q", reply));
     EXPECT_EQ(pauses_, 13);
     EXPECT_EQ(log(), "Unable to obtain pipe " + pipe_name() + "\n");
     EXPECT_EQ(pipe_name(),

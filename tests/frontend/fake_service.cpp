@@ -43,11 +43,11 @@ void store_request(const std::string& request) {
 }  // namespace
 
 int main() {
-    if (!setup_work_dir()) return 2;
-    platform::write_private_file(work_file_path(pid_file_name),
+    if (!common::setup_work_dir()) return 2;
+    platform::write_private_file(common::work_file_path(common::pid_file_name),
                                  std::to_string(platform::current_process_id()),
                                  platform::file_open::truncate);
-    const std::string name = launcher_request_pipe_name(sysutl_myloginname());
+    const std::string name = common::launcher_request_pipe_name(sysutl_myloginname());
     platform::pipe_server_options options;
     options.max_instances = platform::unlimited_instances;
     for (;;) {

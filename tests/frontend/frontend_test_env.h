@@ -16,15 +16,17 @@ struct world {
     std::set<std::string> missing;  // every other name opens
     std::vector<int> printed;
 
-    validation_env env() {
-        validation_env e;
+    frontend::validation_env env() {
+        frontend::validation_env e;
         e.cwd = cwd;
         e.style = style;
         e.get_drive = [](std::string_view dir) { return platform::drive_designation(dir); };
         e.can_open_for_reading = [this](const std::string& path) {
             return missing.count(path) == 0;
         };
-        e.print_message = [this](int position) { printed.push_back(position); };
+        e.print_message = [this](frontend::msg_position position) {
+            printed.push_back(static_cast<int>(position));
+        };
         return e;
     }
 
@@ -37,7 +39,7 @@ struct world {
 };
 
 /// Parses args (without the program) into options; true when the command line was accepted.
-inline bool parse(CompareOptions& options, const std::vector<std::string>& args) {
+inline bool parse(frontend::CompareOptions& options, const std::vector<std::string>& args) {
     std::vector<const char*> argv{"trelmerge"};
     for (const auto& a : args) argv.push_back(a.c_str());
     return !options.parse_command_line(static_cast<int>(argv.size()), argv.data());

@@ -41,7 +41,7 @@ TEST(parse_command_line, accepts_or_rejects_as_the_option_rules_say) {
         {{"-out", "m", "-blank_ignore", "-favor_contrib", "-1", "a", "b"}, false, {}},
     };
     for (const auto& c : cases) {
-        CompareOptions options;
+        frontend::CompareOptions options;
         SCOPED_TRACE(testing::PrintToString(c.args));
         EXPECT_EQ(parse(options, c.args), c.accepted);
         if (c.accepted) {
@@ -51,7 +51,7 @@ TEST(parse_command_line, accepts_or_rejects_as_the_option_rules_say) {
 }
 
 TEST(parse_command_line, keeps_scanning_after_an_error_and_takes_the_last_value) {
-    CompareOptions options;
+    frontend::CompareOptions options;
     // -html arrives while -out waits: an error, and m still goes to out.
     EXPECT_FALSE(parse(options, {"-out", "-html", "m", "a", "b"}));
     EXPECT_EQ(options.output_name, "m");
@@ -59,7 +59,7 @@ TEST(parse_command_line, keeps_scanning_after_an_error_and_takes_the_last_value)
     EXPECT_EQ(options.contributors, (strings{"a", "b"}));
 
     // Later single values replace earlier ones.
-    options = CompareOptions{};
+    options = frontend::CompareOptions{};
     ASSERT_TRUE(parse(options, {"-out", "m1", "-out", "m2", "-encoding", "utf-8", "-encoding",
                                 "utf-32be", "-fname", "A", "-fname", "B", "a", "b"}));
     EXPECT_EQ(options.output_name, "m2");
@@ -126,7 +126,7 @@ TEST(validate, stops_at_the_first_failing_rule_with_its_message) {
         SCOPED_TRACE(testing::PrintToString(c.args));
         world w;
         w.missing.insert("/home/u/missing");
-        CompareOptions options;
+        frontend::CompareOptions options;
         ASSERT_TRUE(parse(options, c.args));
         EXPECT_EQ(options.validate(w.env()), c.valid);
         EXPECT_EQ(w.printed, c.printed);
@@ -141,12 +141,12 @@ TEST(validate, maps_each_encoding_to_its_type_name) {
     };
     for (const auto& [encoding, type] : rows) {
         world w;
-        CompareOptions options;
+        frontend::CompareOptions options;
         ASSERT_TRUE(parse(options, {"-encoding", "UTF-8", "-encoding", encoding, "a", "b"}));
         ASSERT_TRUE(options.validate(w.env()));
         EXPECT_EQ(options.type_name, type);
     }
-    EXPECT_EQ(encoding_type_name("Utf-8"), "");
+    EXPECT_EQ(frontend::encoding_type_name("Utf-8"), "");
 }
 
 TEST(validate, fills_display_names_with_the_names_as_typed) {
@@ -162,7 +162,7 @@ TEST(validate, fills_display_names_with_the_names_as_typed) {
     };
     for (const auto& c : cases) {
         world w;
-        CompareOptions options;
+        frontend::CompareOptions options;
         ASSERT_TRUE(parse(options, c.args));
         ASSERT_TRUE(options.validate(w.env()));
         EXPECT_EQ(options.display_names, c.display_names);
@@ -180,7 +180,7 @@ TEST(validate, makes_contributor_and_output_names_absolute_in_either_style) {
         {world{}, "x.txt", "/home/u/x.txt"},
     };
     for (auto c : cases) {
-        CompareOptions options;
+        frontend::CompareOptions options;
         ASSERT_TRUE(parse(options, {"-out", c.name, c.name, "other"}));
         ASSERT_TRUE(options.validate(c.w.env()));
         EXPECT_EQ(options.contributors.front(), c.resolved);

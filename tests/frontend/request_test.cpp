@@ -11,10 +11,10 @@ using frontend_test::world;
 namespace {
 
 std::string request_for(world w, const std::vector<std::string>& args) {
-    CompareOptions options;
+    frontend::CompareOptions options;
     EXPECT_TRUE(parse(options, args));
     EXPECT_TRUE(options.validate(w.env()));
-    return build_request(options);
+    return frontend::build_request(options);
 }
 
 const std::string worked_example_windows =
@@ -59,7 +59,7 @@ TEST(build_request, writes_markup_characters_of_names_as_entities) {
     const std::string request = request_for(w, {"-fname", "x<y>&z\"'", "a&b", "c"});
     EXPECT_NE(request.find("<string>x&lt;y&gt;&amp;z\"'</string>"), std::string::npos);
     EXPECT_NE(request.find("<string>/home/u/a&amp;b</string>"), std::string::npos);
-    EXPECT_EQ(xml_escape("\xe4&\xff"), "\xe4&amp;\xff");
+    EXPECT_EQ(frontend::xml_escape("\xe4&\xff"), "\xe4&amp;\xff");
 }
 
 TEST(build_request, writes_line_ends_and_tabs_of_names_as_character_references) {
@@ -68,11 +68,8 @@ TEST(build_request, writes_line_ends_and_tabs_of_names_as_character_references) 
         const char* written;
     };
     const row rows[] = {
-        {"m\r1.txt", "m&#13;1.txt"},
-        {"m\n1.txt", "m&#10;1.txt"},
-        {"m\t1.txt", "m&#9;1.txt"},
-        {"\r\n&\t", "&#13;&#10;&amp;&#9;"},
-        {"m 1.txt", "m 1.txt"},
+        {"m\r1.txt", "m&#13;1.txt"},        {"m\n1.txt", "m&#10;1.txt"}, {"m\t1.txt", "m&#9;1.txt"},
+        {"\r\n&\t", "&#13;&#10;&amp;&#9;"}, {"m 1.txt", "m 1.txt"},
     };
     for (const row& r : rows) {
         world w;
@@ -114,12 +111,12 @@ TEST(reply_succeeded, reads_the_first_boolean_within_twenty_characters) {
         {"<boolean>0</boolea1", true},
     };
     for (const auto& [reply, expected] : cases)
-        EXPECT_EQ(reply_succeeded(reply), expected) << reply;
+        EXPECT_EQ(frontend::reply_succeeded(reply), expected) << reply;
 
     // A reply cut at 1023 bytes is judged on what arrived.
     std::string cut(1023 - 10, ' ');
     cut += "<boolean>1";
     ASSERT_EQ(cut.size(), 1023u);
-    EXPECT_TRUE(reply_succeeded(cut));
-    EXPECT_FALSE(reply_succeeded(cut.substr(0, 1022)));
+    EXPECT_TRUE(frontend::reply_succeeded(cut));
+    EXPECT_FALSE(frontend::reply_succeeded(cut.substr(0, 1022)));
 }

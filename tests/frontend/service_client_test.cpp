@@ -25,12 +25,12 @@ TEST(read_pid, reads_the_first_token_as_a_signed_32_bit_number) {
     };
     for (const auto& [text, pid] : cases) {
         std::istringstream in(text);
-        EXPECT_EQ(read_pid(in), pid) << '"' << text << '"';
+        EXPECT_EQ(frontend::read_pid(in), pid) << '"' << text << '"';
     }
 }
 
 TEST(service_command_line, quotes_the_windows_start_path_as_given) {
-    EXPECT_EQ(service_command_line(R"(C:\Prod)", path_style::windows),
+    EXPECT_EQ(frontend::service_command_line(R"(C:\Prod)", path_style::windows),
               R"("C:\Prod\\bin\zorv_service.exe" "C:\Prod\ZorvHome")");
 }
 
@@ -45,11 +45,10 @@ TEST(service_command_line, escapes_the_client_folder_so_that_the_service_gets_it
          R"("C:\Pro"d\\bin\zorv_service.exe" "C:\Pro\"d\ZorvHome")"},
         {R"(/opt/a "b" \c)", path_style::posix,
          R"("/opt/a "b" \c/bin/zorv_service" "/opt/a \"b\" \c/ZorvHome")"},
-        {R"(/opt/q\")", path_style::posix,
-         R"("/opt/q\"/bin/zorv_service" "/opt/q\\\"/ZorvHome")"},
+        {R"(/opt/q\")", path_style::posix, R"("/opt/q\"/bin/zorv_service" "/opt/q\\\"/ZorvHome")"},
     };
     for (const row& r : rows) {
-        EXPECT_EQ(service_command_line(r.product, r.style), r.line) << r.product;
+        EXPECT_EQ(frontend::service_command_line(r.product, r.style), r.line) << r.product;
     }
 }
 
@@ -76,14 +75,15 @@ TEST(same_executable, ignores_case_only_on_windows_and_an_updated_file_only_on_p
         {R"(C:\Prod\bin\zorv_service.exe (deleted))", R"(C:\Prod\bin\zorv_service.exe)",
          path_style::windows, false},
     };
-    for (const auto& r : rows) EXPECT_EQ(same_executable(r.a, r.b, r.style), r.same) << r.a;
+    for (const auto& r : rows)
+        EXPECT_EQ(frontend::same_executable(r.a, r.b, r.style), r.same) << r.a;
 }
 
 TEST(is_service_process, rejects_this_process_a_foreign_one_and_a_dead_one) {
-    EXPECT_FALSE(is_service_process(platform::current_process_id()));
-    EXPECT_FALSE(is_service_process(1));
-    EXPECT_FALSE(is_service_process(0));
-    EXPECT_FALSE(is_service_process(-5));
+    EXPECT_FALSE(frontend::is_service_process(platform::current_process_id()));
+    EXPECT_FALSE(frontend::is_service_process(1));
+    EXPECT_FALSE(frontend::is_service_process(0));
+    EXPECT_FALSE(frontend::is_service_process(-5));
 
     // This test program itself, running no test, ends at once on every platform.
     const std::string self = platform::process_executable_path(platform::current_process_id());
@@ -91,5 +91,5 @@ TEST(is_service_process, rejects_this_process_a_foreign_one_and_a_dead_one) {
         platform::start_process(platform::join_command_line({self, "--gtest_filter=-*"}));
     ASSERT_TRUE(ended.valid());
     ASSERT_EQ(ended.wait_for_exit(std::chrono::seconds(20)), 0);
-    EXPECT_FALSE(is_service_process(ended.id()));
+    EXPECT_FALSE(frontend::is_service_process(ended.id()));
 }

@@ -27,7 +27,7 @@ TEST(client_command_line, quotes_the_program_and_the_pipe_name) {
     };
     const std::string pipe = R"(\\.\pipe\qorva\tarvel\varnex71\zorv_service_pipe4242alice)";
     for (const row& r : rows) {
-        EXPECT_EQ(client_command_line(r.folder, pipe, r.style),
+        EXPECT_EQ(service::client_command_line(r.folder, pipe, r.style),
                   r.program + " " + options +
                       "-Dcom.qorva.tarvel.team.client.integration.wrapperpipe=\"" + pipe + "\"");
     }

@@ -78,12 +78,11 @@ TEST(cross_user, squatted_or_planted_folders_fail_our_run_at_once_and_clearly) {
     if (!user) GTEST_SKIP() << why;
     struct row {
         const char* what;
-        std::function<int(shared_world&)> plant;  // run as the other user
+        std::function<int(shared_world&)> plant;        // run as the other user
         std::function<std::string(shared_world&)> err;  // the work folder's: prompt alone
     };
     const std::vector<row> rows = {
-        {"pipe folder made first by them",
-         [](shared_world& s) { return make_dir(s.pipes, 0700); },
+        {"pipe folder made first by them", [](shared_world& s) { return make_dir(s.pipes, 0700); },
          [](shared_world& s) {
              return "trelmerge: The pipe directory " + s.pipes.string() +
                     " belongs to another user\n";
@@ -106,8 +105,7 @@ TEST(cross_user, squatted_or_planted_folders_fail_our_run_at_once_and_clearly) {
          [](shared_world&) { return std::string(); }},
         {"work folder a link to a folder of theirs",
          [](shared_world& s) {
-             return make_dir(s.theirs, 0777) |
-                    (symlink(s.theirs.c_str(), s.work_dir.c_str()) != 0);
+             return make_dir(s.theirs, 0777) | (symlink(s.theirs.c_str(), s.work_dir.c_str()) != 0);
          },
          [](shared_world&) { return std::string(); }},
     };
@@ -163,7 +161,8 @@ TEST(cross_user, our_live_service_pipes_and_files_stay_out_of_their_reach) {
         {"creates a pipe of ours in our folder",
          [&] {
              setenv("VARNEX_PIPE_DIR", pipes.c_str(), 1);
-             return platform::pipe::create_server(service_pipe_name("1234", "x"), {}).valid();
+             return platform::pipe::create_server(common::service_pipe_name("1234", "x"), {})
+                 .valid();
          }},
         {"writes our pid file",
          [&] {

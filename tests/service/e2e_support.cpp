@@ -69,7 +69,9 @@ bool process_alive(int pid) {
            line[paren + 2] != 'X';
 }
 
-std::string launcher_pipe_name() { return launcher_request_pipe_name(sysutl_myloginname()); }
+std::string launcher_pipe_name() {
+    return common::launcher_request_pipe_name(sysutl_myloginname());
+}
 
 std::optional<std::string> exchange(const std::string& request) {
     const std::string name = launcher_pipe_name();

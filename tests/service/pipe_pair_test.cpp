@@ -29,22 +29,22 @@ TEST(prepare_relay, logs_the_pipe_that_cannot_be_made_and_keeps_nothing_open) {
         {1, "Could not create ZORV_Response_pipe\n"},
     };
     test_support::sandbox box;  // a private pipe directory
-    the_service().login = "pairtest";
+    service::the_service().login = "pairtest";
     rlimit saved{};
     ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
     for (const row& r : rows) {
         const int first_free = lowest_free_descriptor();
         ASSERT_GE(first_free, 0);
-        relay_job* relay = nullptr;
+        service::relay_job* relay = nullptr;
         // No log file is open in this process, so the line goes to standard output.
         testing::internal::CaptureStdout();
         rlimit lowered = saved;
         lowered.rlim_cur = static_cast<rlim_t>(lowest_free_descriptor() + r.room);
         ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &lowered), 0);
-        const prepared result = prepare_relay(relay);
+        const service::prepared result = prepare_relay(relay);
         ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &saved), 0);
         EXPECT_EQ(testing::internal::GetCapturedStdout(), r.line) << r.room;
-        EXPECT_EQ(result, prepared::failed) << r.room;
+        EXPECT_EQ(result, service::prepared::failed) << r.room;
         EXPECT_EQ(relay, nullptr) << r.room;
         EXPECT_EQ(lowest_free_descriptor(), first_free) << r.room;
     }

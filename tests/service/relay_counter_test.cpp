@@ -10,7 +10,7 @@ namespace {
 using std::chrono::milliseconds;
 
 TEST(relay_counter, wait_until_none_ends_with_the_last_relay_or_at_its_limit) {
-    relay_counter relays;
+    service::relay_counter relays;
     EXPECT_TRUE(relays.wait_until_none(milliseconds(0)));
 
     relays.started();

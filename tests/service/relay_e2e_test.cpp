@@ -1,6 +1,5 @@
 // The real service and client, driven on the launcher request pipe as a front end does.
 #include <gtest/gtest.h>
-
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -15,8 +14,8 @@
 #include "platform/message_buffer.h"
 #include "platform/pipe.h"
 #include "service/relay.h"
-#include "tests/service/posted.h"
 #include "tests/service/e2e_support.h"
+#include "tests/service/posted.h"
 #include "tests/service_support/fake_client_modes.h"
 
 namespace service_e2e {
@@ -55,7 +54,8 @@ TEST(relay_end_to_end, forwards_requests_whole_whatever_their_size) {
         ASSERT_TRUE(reply.has_value()) << size;
         EXPECT_EQ(*reply, fake_client::echo_answer(service_test::posted(body))) << size;
         ASSERT_TRUE(s.w.wait_client_file("request-" + std::to_string(n) + ".bin"));
-        EXPECT_EQ(s.w.client_file("request-" + std::to_string(n) + ".bin"), service_test::posted(body));
+        EXPECT_EQ(s.w.client_file("request-" + std::to_string(n) + ".bin"),
+                  service_test::posted(body));
     }
 }
 
@@ -155,7 +155,7 @@ TEST(relay_end_to_end, every_instance_busy_with_a_slow_client_waits_and_answers_
 
 TEST(relay_end_to_end, a_pair_the_client_never_opens_is_dropped_in_time) {
     world w("never_open");
-    w.env[pair_timeout_env] = "300";
+    w.env[service::pair_timeout_env] = "300";
     const auto started = std::chrono::steady_clock::now();
     EXPECT_EQ(w.trelmerge({"a.txt", "b.txt"}).exit_code, 255);
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(20));

@@ -72,8 +72,9 @@ relayed relay_once(const std::string& request, const std::vector<std::string>& a
         result.front_end_got = read_whole(p);
     });
     EXPECT_EQ(launcher.wait_for_client(), platform::connect_status::connected);
-    std::thread relay(relay_thread, new relay_job{std::move(launcher), std::move(to_client),
-                                                  std::move(from_client)});
+    std::thread relay(
+        service::relay_thread,
+        new service::relay_job{std::move(launcher), std::move(to_client), std::move(from_client)});
     std::thread client([&] {
         pipe response = pipe::open(names[2], platform::pipe_open::write);
         pipe req = pipe::open(names[1], platform::pipe_open::read);
@@ -120,7 +121,7 @@ TEST(relay_thread, runs_on_a_stack_of_256_kib) {
         }
         static_cast<std::promise<std::size_t>*>(arg)->set_value(size);
     };
-    ASSERT_TRUE(platform::start_detached_thread(run, &measured, relay_stack_size));
+    ASSERT_TRUE(platform::start_detached_thread(run, &measured, service::relay_stack_size));
     auto size = measured.get_future();
     ASSERT_EQ(size.wait_for(std::chrono::seconds(10)), std::future_status::ready);
     EXPECT_EQ(size.get(), std::size_t{256 * 1024});
@@ -158,7 +159,7 @@ struct fault {
     // The client's part; gets whether the relay has ended, and says what it read.
     std::function<std::optional<std::string>(const std::atomic<bool>& relay_ended)> client;
     std::uint32_t pair_timeout_ms;
-    const char* log;  // the relay's one line
+    const char* log;                       // the relay's one line
     std::optional<std::string> forwarded;  // what the client read
 };
 
@@ -201,9 +202,7 @@ TEST(relay_thread, ends_at_the_first_failed_step_without_forwarding_or_answering
         {"a request the client's side no longer takes", late_front_end,
          [&request_end_closed](const std::atomic<bool>& ended) -> std::optional<std::string> {
              pipe response = pipe::open(response_name, platform::pipe_open::write);
-             {
-                 pipe req = pipe::open(request_name, platform::pipe_open::read);
-             }
+             { pipe req = pipe::open(request_name, platform::pipe_open::read); }
              request_end_closed = true;
              // Holds the answer's pipe open: a relay that waits for it waits in vain.
              test_support::wait_until([&] { return ended.load(); }, std::chrono::seconds(10));
@@ -224,9 +223,9 @@ TEST(relay_thread, ends_at_the_first_failed_step_without_forwarding_or_answering
     };
     for (const fault& f : faults) {
         test_support::sandbox box;
-        ASSERT_TRUE(setup_work_dir());
-        open_log_file("zorv_service.log");
-        the_service().pair_timeout_ms = f.pair_timeout_ms;
+        ASSERT_TRUE(common::setup_work_dir());
+        common::open_log_file("zorv_service.log");
+        service::the_service().pair_timeout_ms = f.pair_timeout_ms;
         auto server = [](const std::string& name, platform::pipe_access access, int instances) {
             platform::pipe_server_options options;
             options.access = access;
@@ -246,30 +245,28 @@ TEST(relay_thread, ends_at_the_first_failed_step_without_forwarding_or_answering
         std::thread front_end(f.front_end);
         ASSERT_EQ(launcher.wait_for_client(), platform::connect_status::connected) << f.what;
         std::thread relay([&] {
-            relay_thread(new relay_job{std::move(launcher), std::move(to_client),
-                                       std::move(from_client)});
+            service::relay_thread(new service::relay_job{std::move(launcher), std::move(to_client),
+                                                         std::move(from_client)});
             ended = true;
         });
         client.join();
         relay.join();
         front_end.join();
         EXPECT_EQ(client_got, f.forwarded) << f.what;
-        EXPECT_EQ(test_support::read_file(work_file_path("zorv_service.log")),
+        EXPECT_EQ(test_support::read_file(common::work_file_path("zorv_service.log")),
                   std::string(f.log) + "\n")
             << f.what;
     }
-    the_service().pair_timeout_ms = 30000;
+    service::the_service().pair_timeout_ms = 30000;
 }
 
 TEST(framed_request_fits, refuses_a_body_whose_head_would_pass_the_four_gib_length) {
     const std::pair<std::size_t, bool> rows[] = {
-        {0, true},
-        {4294967244, true},  // 51 bytes of head: exactly 4 GiB - 1 in all
-        {4294967245, false},
-        {4294967295, false},
-        {std::size_t{1} << 40, false},
+        {0, true},           {4294967244, true},  // 51 bytes of head: exactly 4 GiB - 1 in all
+        {4294967245, false}, {4294967295, false}, {std::size_t{1} << 40, false},
     };
-    for (const auto& [size, fits] : rows) EXPECT_EQ(framed_request_fits(size), fits) << size;
+    for (const auto& [size, fits] : rows)
+        EXPECT_EQ(service::framed_request_fits(size), fits) << size;
 }
 
 }  // namespace

@@ -58,8 +58,8 @@ class client_in_real_system : public testing::Test {
 
 /// A front end's exchange with the running service: the whole answer, "" when dropped.
 std::string exchange(const std::string& request) {
-    platform::pipe p = platform::pipe::open(launcher_request_pipe_name(sysutl_myloginname()),
-                                            platform::pipe_open::read_write);
+    platform::pipe p = platform::pipe::open(
+        common::launcher_request_pipe_name(sysutl_myloginname()), platform::pipe_open::read_write);
     std::string answer;
     if (!p.valid() || !p.set_message_read_mode() || !p.write(request)) return answer;
     char buffer[4096];

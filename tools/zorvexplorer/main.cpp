@@ -61,9 +61,9 @@ int main(int argc, char** argv) {
     // Every compare starts a page opener that is never waited for.
     platform::reap_children_automatically();
     static zorv::client_context context;
-    if (setup_work_dir()) {
-        context.work_dir = get_work_dir();
-        log_path = work_file_path(client_log_name);
+    if (common::setup_work_dir()) {
+        context.work_dir = common::get_work_dir();
+        log_path = common::work_file_path(client_log_name);
     } else {
         std::fprintf(stderr, "zorvexplorer: cannot set up the work directory\n");
     }
