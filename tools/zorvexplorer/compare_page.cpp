@@ -20,11 +20,6 @@ using lines = std::vector<std::string_view>;
 constexpr std::size_t fold_longer_than = 8;
 constexpr std::size_t fold_context = 3;
 
-struct line_range {
-    std::size_t begin, end;
-    std::size_t size() const { return end - begin; }
-};
-
 // A stretch of the aligned view: the same lines in every column, or a change.
 struct stretch {
     bool common = true;
@@ -72,69 +67,34 @@ std::vector<stretch> align_two(const lines& a, const lines& b) {
 
 // The lines of a side over the region [lo, hi) of the first file, given the side's hunks
 // [first, last) inside it.
-line_range side_over(const std::vector<line_hunk>& hunks, std::size_t first, std::size_t last,
-                     std::size_t lo, std::size_t hi) {
-    return {hunks[first].b_begin - (hunks[first].a_begin - lo),
-            hunks[last - 1].b_end + (hi - hunks[last - 1].a_end)};
-}
-
-bool same_lines(const lines& x, line_range rx, const lines& y, line_range ry) {
-    return rx.size() == ry.size() &&
-           std::equal(x.begin() + rx.begin, x.begin() + rx.end, y.begin() + ry.begin);
-}
-
 // Three files aligned on the first: a change is any region where the second or the third
 // differs from it, grown while the changes of the two overlap or touch.
 std::vector<stretch> align_three(const lines& f0, const lines& f1, const lines& f2) {
-    const std::vector<line_hunk> a = diff_lines(f0, f1);
-    const std::vector<line_hunk> b = diff_lines(f0, f2);
     std::vector<stretch> out;
-    std::size_t i = 0;
-    std::size_t j = 0;
-    std::size_t pos = 0;  // in the first file
-    std::size_t p1 = 0;
-    std::size_t p2 = 0;
-    while (i < a.size() || j < b.size()) {
-        const bool start_a = j >= b.size() || (i < a.size() && a[i].a_begin <= b[j].a_begin);
-        const std::size_t lo = start_a ? a[i].a_begin : b[j].a_begin;
-        std::size_t hi = start_a ? a[i].a_end : b[j].a_end;
-        const std::size_t i0 = i;
-        const std::size_t j0 = j;
-        for (bool grew = true; grew;) {
-            grew = false;
-            while (i < a.size() && a[i].a_begin <= hi) {
-                hi = std::max(hi, a[i++].a_end);
-                grew = true;
-            }
-            while (j < b.size() && b[j].a_begin <= hi) {
-                hi = std::max(hi, b[j++].a_end);
-                grew = true;
-            }
+    line_range last{0, 0};
+    line_range last1{0, 0};
+    line_range last2{0, 0};
+    const auto put_common = [&](std::size_t upto, std::size_t upto1, std::size_t upto2) {
+        if (upto > last.end) {
+            out.push_back({true, {{last.end, upto}, {last1.end, upto1}, {last2.end, upto2}}});
         }
-        const std::size_t common = lo - pos;
-        if (common > 0) out.push_back({true, {{pos, lo}, {p1, p1 + common}, {p2, p2 + common}}});
-        const line_range r0{lo, hi};
-        const line_range r1 =
-            i > i0 ? side_over(a, i0, i, lo, hi) : line_range{p1 + common, p1 + common + hi - lo};
-        const line_range r2 =
-            j > j0 ? side_over(b, j0, j, lo, hi) : line_range{p2 + common, p2 + common + hi - lo};
+    };
+    for (const three_way_block& k : three_way_blocks(f0, f1, f2)) {
+        put_common(k.base.begin, k.first.begin, k.second.begin);
         int only = -1;
-        if (i == i0) {
+        if (!k.first_changed) {
             only = 2;
-        } else if (j == j0) {
+        } else if (!k.second_changed) {
             only = 1;
-        } else if (same_lines(f1, r1, f2, r2)) {
+        } else if (same_lines(f1, k.first, f2, k.second)) {
             only = 0;
         }
-        out.push_back({false, {r0, r1, r2}, only});
-        pos = hi;
-        p1 = r1.end;
-        p2 = r2.end;
+        out.push_back({false, {k.base, k.first, k.second}, only});
+        last = k.base;
+        last1 = k.first;
+        last2 = k.second;
     }
-    if (pos < f0.size()) {
-        const std::size_t n = f0.size() - pos;
-        out.push_back({true, {{pos, f0.size()}, {p1, p1 + n}, {p2, p2 + n}}});
-    }
+    put_common(f0.size(), f1.size(), f2.size());
     return out;
 }
 

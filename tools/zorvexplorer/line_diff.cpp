@@ -1,5 +1,6 @@
 #include "tools/zorvexplorer/line_diff.h"
 
+#include <algorithm>
 #include <dtl/dtl.hpp>
 
 namespace zorv {
@@ -55,6 +56,70 @@ std::vector<line_hunk> diff_lines(const std::vector<std::string_view>& a,
     }
     close();
     return hunks;
+}
+
+bool same_lines(const std::vector<std::string_view>& a, line_range ra,
+                const std::vector<std::string_view>& b, line_range rb) {
+    return ra.size() == rb.size() &&
+           std::equal(a.begin() + ra.begin, a.begin() + ra.end, b.begin() + rb.begin);
+}
+
+namespace {
+
+// The lines of one side over the base region [lo, hi), given the side's hunks
+// [first, last) that fall in it.
+line_range side_over(const std::vector<line_hunk>& hunks, std::size_t first, std::size_t last,
+                     std::size_t lo, std::size_t hi) {
+    const line_hunk& f = hunks[first];
+    const line_hunk& l = hunks[last - 1];
+    return {f.b_begin - (f.a_begin - lo), l.b_end + (hi - l.a_end)};
+}
+
+}  // namespace
+
+std::vector<three_way_block> three_way_blocks(const std::vector<std::string_view>& base,
+                                              const std::vector<std::string_view>& first,
+                                              const std::vector<std::string_view>& second) {
+    const std::vector<line_hunk> a = diff_lines(base, first);
+    const std::vector<line_hunk> b = diff_lines(base, second);
+    std::vector<three_way_block> out;
+    std::size_t i = 0;
+    std::size_t j = 0;
+    std::size_t pos = 0;  // in the base
+    std::size_t p1 = 0;   // in first
+    std::size_t p2 = 0;   // in second
+    while (i < a.size() || j < b.size()) {
+        // A block starts at the earliest hunk and grows while a hunk of either side
+        // overlaps or touches it.
+        const bool start_a = j >= b.size() || (i < a.size() && a[i].a_begin <= b[j].a_begin);
+        const std::size_t lo = start_a ? a[i].a_begin : b[j].a_begin;
+        std::size_t hi = start_a ? a[i].a_end : b[j].a_end;
+        const std::size_t i0 = i;
+        const std::size_t j0 = j;
+        for (bool grew = true; grew;) {
+            grew = false;
+            while (i < a.size() && a[i].a_begin <= hi) {
+                hi = std::max(hi, a[i++].a_end);
+                grew = true;
+            }
+            while (j < b.size() && b[j].a_begin <= hi) {
+                hi = std::max(hi, b[j++].a_end);
+                grew = true;
+            }
+        }
+        // A side without hunks here has the base's lines, shifted as far as its earlier
+        // changes moved it.
+        const std::size_t common = lo - pos;
+        const line_range r1 =
+            i > i0 ? side_over(a, i0, i, lo, hi) : line_range{p1 + common, p1 + common + hi - lo};
+        const line_range r2 =
+            j > j0 ? side_over(b, j0, j, lo, hi) : line_range{p2 + common, p2 + common + hi - lo};
+        out.push_back({{lo, hi}, r1, r2, i > i0, j > j0});
+        pos = hi;
+        p1 = r1.end;
+        p2 = r2.end;
+    }
+    return out;
 }
 
 }  // namespace zorv

@@ -21,4 +21,27 @@ struct line_hunk {
 std::vector<line_hunk> diff_lines(const std::vector<std::string_view>& a,
                                   const std::vector<std::string_view>& b);
 
+/// Lines [begin, end) of one text.
+struct line_range {
+    std::size_t begin, end;
+    std::size_t size() const { return end - begin; }
+};
+
+/// True when lines ra of a are lines rb of b.
+bool same_lines(const std::vector<std::string_view>& a, line_range ra,
+                const std::vector<std::string_view>& b, line_range rb);
+
+/// A region of a base that a first or a second text (or both) changes, with the lines of
+/// each over it. Regions are grown while the changes of the two overlap or touch, so each
+/// is decided as a whole; between two regions all three texts agree.
+struct three_way_block {
+    line_range base, first, second;
+    bool first_changed, second_changed;
+};
+
+/// The changed regions of first and second against base, in order.
+std::vector<three_way_block> three_way_blocks(const std::vector<std::string_view>& base,
+                                              const std::vector<std::string_view>& first,
+                                              const std::vector<std::string_view>& second);
+
 }  // namespace zorv

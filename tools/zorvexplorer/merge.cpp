@@ -10,10 +10,6 @@ namespace {
 
 using lines = std::vector<std::string_view>;
 
-struct side_range {
-    std::size_t begin, end;
-};
-
 std::string_view line_end_of(const lines& l) {
     if (!l.empty() && l.front().ends_with("\r\n")) return "\r\n";
     return "\n";
@@ -28,8 +24,8 @@ struct merge_writer {
         if (result.chunks.empty() || result.chunks.back().conflict) result.chunks.emplace_back();
         for (std::size_t i = begin; i < end; ++i) result.chunks.back().text += l[i];
     }
-    void conflict(const lines& o, side_range ro, const lines* b, side_range rb, const lines& t,
-                  side_range rt) {
+    void conflict(const lines& o, line_range ro, const lines* b, line_range rb, const lines& t,
+                  line_range rt) {
         merge_chunk c;
         c.conflict = true;
         for (std::size_t i = ro.begin; i < ro.end; ++i) c.ours += o[i];
@@ -76,21 +72,6 @@ std::string marked_text(const merge_result& r) {
     return out;
 }
 
-bool same_lines(const lines& a, std::size_t ab, std::size_t ae, const lines& b, std::size_t bb,
-                std::size_t be) {
-    return ae - ab == be - bb && std::equal(a.begin() + ab, a.begin() + ae, b.begin() + bb);
-}
-
-// The lines of one side over the base region [lo, hi), given the side's hunks
-// [first, last) that fall in it; the base lines themselves when it has none there.
-
-side_range side_over(const std::vector<line_hunk>& hunks, std::size_t first, std::size_t last,
-                     std::size_t lo, std::size_t hi) {
-    const line_hunk& f = hunks[first];
-    const line_hunk& l = hunks[last - 1];
-    return {f.b_begin - (f.a_begin - lo), l.b_end + (hi - l.a_end)};
-}
-
 }  // namespace
 
 merge_result merge3(std::string_view base_text, std::string_view ours_text,
@@ -99,8 +80,6 @@ merge_result merge3(std::string_view base_text, std::string_view ours_text,
     const lines base = split_lines(base_text);
     const lines ours = split_lines(ours_text);
     const lines theirs = split_lines(theirs_text);
-    const std::vector<line_hunk> a = diff_lines(base, ours);
-    const std::vector<line_hunk> b = diff_lines(base, theirs);
 
     merge_result result;
     result.eol = line_end_of(base);
@@ -108,42 +87,18 @@ merge_result merge3(std::string_view base_text, std::string_view ours_text,
     result.base_name = base_name;
     result.theirs_name = theirs_name;
     merge_writer w{result};
-    std::size_t i = 0;
-    std::size_t j = 0;
     std::size_t pos = 0;
-    while (i < a.size() || j < b.size()) {
-        // A block starts at the earliest hunk and grows while a hunk of either side
-        // overlaps or touches it.
-        const bool start_a = j >= b.size() || (i < a.size() && a[i].a_begin <= b[j].a_begin);
-        const std::size_t lo = start_a ? a[i].a_begin : b[j].a_begin;
-        std::size_t hi = start_a ? a[i].a_end : b[j].a_end;
-        const std::size_t i0 = i;
-        const std::size_t j0 = j;
-        for (bool grew = true; grew;) {
-            grew = false;
-            while (i < a.size() && a[i].a_begin <= hi) {
-                hi = std::max(hi, a[i++].a_end);
-                grew = true;
-            }
-            while (j < b.size() && b[j].a_begin <= hi) {
-                hi = std::max(hi, b[j++].a_end);
-                grew = true;
-            }
-        }
-        w.put(base, pos, lo);
-        pos = hi;
-        const bool ours_changed = i > i0;
-        const bool theirs_changed = j > j0;
-        const side_range o = ours_changed ? side_over(a, i0, i, lo, hi) : side_range{lo, hi};
-        const side_range t = theirs_changed ? side_over(b, j0, j, lo, hi) : side_range{lo, hi};
-        if (!theirs_changed) {
-            w.put(ours, o.begin, o.end);
-        } else if (!ours_changed) {
-            w.put(theirs, t.begin, t.end);
-        } else if (same_lines(ours, o.begin, o.end, theirs, t.begin, t.end)) {
-            w.put(ours, o.begin, o.end);
+    for (const three_way_block& k : three_way_blocks(base, ours, theirs)) {
+        w.put(base, pos, k.base.begin);
+        pos = k.base.end;
+        if (!k.second_changed) {
+            w.put(ours, k.first.begin, k.first.end);
+        } else if (!k.first_changed) {
+            w.put(theirs, k.second.begin, k.second.end);
+        } else if (same_lines(ours, k.first, theirs, k.second)) {
+            w.put(ours, k.first.begin, k.first.end);
         } else {
-            w.conflict(ours, o, &base, {lo, hi}, theirs, t);
+            w.conflict(ours, k.first, &base, k.base, theirs, k.second);
         }
     }
     w.put(base, pos, base.size());
