@@ -105,7 +105,8 @@ class pipe {
 
     /// Bytes of the current message not read yet, after a read that gave more_data
     /// (PeekNamedPipe); 0 when no message is partly read. Lets a reader size its buffer
-    /// once instead of growing it.
+    /// once instead of growing it. After a failed read it tells whether the connection broke
+    /// inside a message (POSIX: also inside its length prefix, which then counts as 1).
     [[nodiscard]] std::size_t message_bytes_left();
 
     /// Writes data as one message. False when it could not be written whole.

@@ -179,12 +179,17 @@ bool peer_is_same_user(int fd) {
 }
 
 /// Reads exactly size bytes; false on end of stream or error.
-bool read_exact(int fd, void* buffer, std::size_t size) {
+/// Reads exactly size bytes; got (when given) tells how many came before a failure.
+bool read_exact(int fd, void* buffer, std::size_t size, std::size_t* got = nullptr) {
     auto* p = static_cast<char*>(buffer);
+    const std::size_t wanted = size;
     while (size > 0) {
         ssize_t n = ::recv(fd, p, size, 0);
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
+        if (n <= 0) {
+            if (got) *got = wanted - size;
+            return false;
+        }
         p += n;
         size -= static_cast<std::size_t>(n);
     }
@@ -613,7 +618,16 @@ io_result pipe::read(void* buffer, std::size_t size) {
     if (!s.in_message) {
         for (;;) {
             std::uint32_t header = 0;
-            if (!read_exact(fd, &header, sizeof header)) return failed;
+            std::size_t got = 0;
+            if (!read_exact(fd, &header, sizeof header, &got)) {
+                // A stream that ends inside a length prefix ended inside a message: its
+                // length never came, so at least one byte of it is missing.
+                if (got > 0) {
+                    s.in_message = true;
+                    s.remaining = 1;
+                }
+                return failed;
+            }
             s.remaining = ntohl(header);
             s.in_message = true;
             if (s.remaining > 0) break;

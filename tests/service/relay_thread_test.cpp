@@ -187,6 +187,9 @@ TEST(relay_thread, ends_at_the_first_failed_step_without_forwarding_or_answering
     const std::vector<fault> faults = {
         {"a request cut short by the front end", cut_front_end, reading_client, 20000,
          "The request was cut short by its sender, dropped", std::nullopt},
+        {"a request cut short inside its length prefix",
+         [] { send_raw(launcher_name, std::string("\x00\x00", 2)); }, reading_client, 20000,
+         "The request was cut short by its sender, dropped", std::nullopt},
         {"a long request cut short after its first part",
          [] { send_raw(launcher_name, cut_message(std::string(6000, 'x'))); }, reading_client,
          20000, "The request was cut short by its sender, dropped", std::nullopt},
