@@ -9,6 +9,7 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -107,9 +108,19 @@ listener_state socket_listener_state(const struct stat& file) {
         const ssize_t n = ::recv(nl.get(), buffer, sizeof buffer, 0);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) return listener_state::unknown;
-        int left = static_cast<int>(n);
-        for (auto* h = reinterpret_cast<const nlmsghdr*>(buffer); NLMSG_OK(h, left);
-             h = NLMSG_NEXT(h, left)) {
+        // NLMSG_OK and NLMSG_NEXT compare signed with unsigned lengths; the same walk in
+        // unsigned terms.
+        auto left = static_cast<std::size_t>(n);
+        const auto fits = [&left](const nlmsghdr* h) {
+            return left >= sizeof(nlmsghdr) && h->nlmsg_len >= sizeof(nlmsghdr) &&
+                   h->nlmsg_len <= left;
+        };
+        const auto next = [&left](const nlmsghdr* h) {
+            const std::size_t step = std::min<std::size_t>(NLMSG_ALIGN(h->nlmsg_len), left);
+            left -= step;
+            return reinterpret_cast<const nlmsghdr*>(reinterpret_cast<const char*>(h) + step);
+        };
+        for (auto* h = reinterpret_cast<const nlmsghdr*>(buffer); fits(h); h = next(h)) {
             if (h->nlmsg_type == NLMSG_DONE) return listener_state::not_listening;
             if (h->nlmsg_type == NLMSG_ERROR) return listener_state::unknown;
             if (h->nlmsg_type != SOCK_DIAG_BY_FAMILY) continue;
