@@ -14,19 +14,8 @@ set -u
 build=${1:?usage: git_tools_test.sh BUILD_DIR DOCS_GIT_MD}
 doc=${2:?usage: git_tools_test.sh BUILD_DIR DOCS_GIT_MD}
 
-checks=0
-failures=0
-check() {  # check NAME COMMAND...
-    local name=$1
-    shift
-    checks=$((checks + 1))
-    if "$@"; then
-        echo "ok   $name"
-    else
-        failures=$((failures + 1))
-        echo "FAIL $name"
-    fi
-}
+# shellcheck source=../support/checks.sh
+source "$(dirname "$0")/../support/checks.sh"
 
 root=$(mktemp -d "${VARNEX_TEST_ROOT:-/tmp}/varnex-git-XXXXXX")
 product=$root/product
@@ -157,5 +146,4 @@ git difftool -y -t trelmerge-utf8 utf8.txt </dev/null >/dev/null 2>&1
 status=$?
 check "a file that is not UTF-8 fails the difftool run (got $status)" [ "$status" != 0 ]
 
-echo "git: $((checks - failures)) passed, $failures failed"
-[[ $failures == 0 ]]
+report_checks git

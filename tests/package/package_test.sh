@@ -9,18 +9,10 @@ set -u
 build=$(cd "${1:?usage: package_test.sh BUILD_DIR}" && pwd) || exit 2
 source_dir=$(cd "$(dirname "$0")/../.." && pwd)
 
-checks=0
-failures=0
-pass() { checks=$((checks + 1)); echo "ok   $1"; }
-fail() { checks=$((checks + 1)); failures=$((failures + 1)); echo "FAIL $1"; }
-check() {  # check NAME COMMAND...
-    local name=$1
-    shift
-    if "$@"; then pass "$name"; else fail "$name"; fi
-}
+# shellcheck source=../support/checks.sh
+source "$source_dir/tests/support/checks.sh"
 finish() {
-    echo "package: $((checks - failures)) passed, $failures failed"
-    [[ $failures == 0 ]]
+    report_checks package
     exit
 }
 

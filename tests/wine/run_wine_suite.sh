@@ -19,15 +19,8 @@ set -u
 build_dir=${1:?usage: run_wine_suite.sh BUILD_DIR}
 bin=$(cd "$build_dir/bin" && pwd) || exit 2
 
-failures=0
-checks=0
-pass() { checks=$((checks + 1)); echo "ok   $1"; }
-fail() { checks=$((checks + 1)); failures=$((failures + 1)); echo "FAIL $1"; }
-check() {  # check NAME COMMAND...
-    local name=$1
-    shift
-    if "$@"; then pass "$name"; else fail "$name"; fi
-}
+# shellcheck source=../support/checks.sh
+source "$(dirname "$0")/../support/checks.sh"
 
 for program in trelmerge zorv_service trelmergeutf8 fake_zorvexplorer record_argv; do
     if [ ! -f "$bin/$program.exe" ]; then
@@ -231,5 +224,4 @@ expected_prompt=$(
 recorded_prompt=$(tail -n +2 "$root/prompt.rec" 2>/dev/null)
 check "the prompt tool got its arguments one by one" [ "$recorded_prompt" = "$expected_prompt" ]
 
-echo "wine: $((checks - failures)) passed, $failures failed"
-[ "$failures" = 0 ]
+report_checks wine
