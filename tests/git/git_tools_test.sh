@@ -23,14 +23,10 @@ work_dir=$root/tmp/$(id -un).trelmerge
 cleanup() {
     # The service and the client it started, by the pid the service recorded and by the
     # client's place in this test's product tree.
-    local pid exe
+    local pid
     pid=$(cat "$work_dir/zorv_service.pid" 2>/dev/null)
     [[ -n $pid ]] && kill -9 "$pid" 2>/dev/null
-    for exe in /proc/[0-9]*/exe; do
-        [[ $(readlink "$exe" 2>/dev/null) == "$product"/* ]] || continue
-        pid=${exe#/proc/}
-        kill -9 "${pid%/exe}" 2>/dev/null
-    done
+    end_programs_under "$product"
     if [[ -n ${VARNEX_KEEP_TEST_ROOT:-} ]]; then echo "kept $root"; else rm -rf "$root"; fi
 }
 trap cleanup EXIT

@@ -21,12 +21,7 @@ sysroot=$root/sysroot
 work_dir=$root/tmp/$(id -un).trelmerge
 cleanup() {
     # Whatever runs from the unpacked tree: the service and the client it started.
-    local exe pid
-    for exe in /proc/[0-9]*/exe; do
-        [[ $(readlink "$exe" 2>/dev/null) == "$sysroot"/* ]] || continue
-        pid=${exe#/proc/}
-        kill -9 "${pid%/exe}" 2>/dev/null
-    done
+    end_programs_under "$sysroot"
     if [[ -n ${VARNEX_KEEP_TEST_ROOT:-} ]]; then echo "kept $root"; else rm -rf "$root"; fi
 }
 trap cleanup EXIT
