@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <string_view>
 
-#include "tools/zorvexplorer/http_frame.h"
-#include "tools/zorvexplorer/xmlrpc.h"
+#include "tools/zorvexplorer/transport/http_frame.h"
+#include "tools/zorvexplorer/transport/xmlrpc.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view input(reinterpret_cast<const char*>(data), size);

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "tools/zorvexplorer/text_codec.h"
+#include "tools/zorvexplorer/files/text_codec.h"
 
 namespace {
 

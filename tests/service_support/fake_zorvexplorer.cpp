@@ -50,7 +50,6 @@ void add_record(std::string& out, std::string_view text) {
     out += '\n';
 }
 
-
 struct pair_job {
     int number;
     std::string request_name;

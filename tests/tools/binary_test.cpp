@@ -2,10 +2,10 @@
 
 #include <string>
 
-#include "tools/zorvexplorer/binary_compare.h"
-#include "tools/zorvexplorer/compare_page.h"
-#include "tools/zorvexplorer/sha256.h"
-#include "tools/zorvexplorer/text_codec.h"
+#include "tools/zorvexplorer/diff/binary_compare.h"
+#include "tools/zorvexplorer/pages/compare_page.h"
+#include "tools/zorvexplorer/diff/sha256.h"
+#include "tools/zorvexplorer/files/text_codec.h"
 
 namespace zorv {
 namespace {

@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "tools/zorvexplorer/http_frame.h"
-#include "tools/zorvexplorer/xmlrpc.h"
+#include "tools/zorvexplorer/transport/http_frame.h"
+#include "tools/zorvexplorer/transport/xmlrpc.h"
 
 namespace zorv {
 namespace {

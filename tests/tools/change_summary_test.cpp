@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/zorvexplorer/change_summary.h"
+#include "tools/zorvexplorer/diff/change_summary.h"
 
 namespace {
 

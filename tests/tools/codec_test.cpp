@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "tools/zorvexplorer/text_codec.h"
+#include "tools/zorvexplorer/files/text_codec.h"
 
 namespace zorv {
 namespace {

@@ -1,4 +1,4 @@
-#include "tools/zorvexplorer/compare_page.h"
+#include "tools/zorvexplorer/pages/compare_page.h"
 
 #include <gtest/gtest.h>
 

@@ -12,8 +12,8 @@
 #include "platform/pipe.h"
 #include "tests/support/run_program.h"
 #include "tests/support/sandbox.h"
-#include "tools/zorvexplorer/text_codec.h"
-#include "tools/zorvexplorer/xmlrpc.h"
+#include "tools/zorvexplorer/files/text_codec.h"
+#include "tools/zorvexplorer/transport/xmlrpc.h"
 
 namespace zorv {
 namespace {

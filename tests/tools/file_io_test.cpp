@@ -1,4 +1,4 @@
-#include "tools/zorvexplorer/file_io.h"
+#include "tools/zorvexplorer/files/file_io.h"
 
 #include <gtest/gtest.h>
 #include <sys/socket.h>

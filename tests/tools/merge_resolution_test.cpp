@@ -1,9 +1,9 @@
-#include "tools/zorvexplorer/merge_resolution.h"
+#include "tools/zorvexplorer/merge/merge_resolution.h"
 
 #include <gtest/gtest.h>
 
 #include "tools/desktop/desktop.h"
-#include "tools/zorvexplorer/merge_ui.h"
+#include "tools/zorvexplorer/server/merge_ui.h"
 
 namespace zorv {
 namespace {

@@ -1,4 +1,4 @@
-#include "tools/zorvexplorer/merge.h"
+#include "tools/zorvexplorer/merge/merge.h"
 
 #include <gtest/gtest.h>
 

@@ -11,9 +11,10 @@
 #include "platform/path_style.h"
 #include "platform/process.h"
 #include "tools/desktop/desktop.h"
-#include "tools/zorvexplorer/merge_ui.h"
-#include "tools/zorvexplorer/page_store.h"
-#include "tools/zorvexplorer/pipe_client.h"
+#include "tools/zorvexplorer/pages/page_store.h"
+#include "tools/zorvexplorer/request_handler.h"
+#include "tools/zorvexplorer/server/merge_ui.h"
+#include "tools/zorvexplorer/transport/pipe_client.h"
 
 namespace {
 
@@ -84,8 +85,10 @@ int main(int argc, char** argv) {
         merge_page.log = log_line;
         context.resolve_conflicts = zorv::merge_page_resolver(context.work_dir, merge_page);
     }
+    static const zorv::pair_handler handler{
+        [](std::string_view message) { return zorv::serve_message(message, context); }, log_line};
     log_line("serving " + wrapper);
-    if (!zorv::run_client(wrapper, context)) {
+    if (!zorv::run_client(wrapper, handler)) {
         log_line("cannot open the wrapper pipe " + wrapper);
         quit(1);
     }

@@ -7,15 +7,15 @@
 #include <vector>
 
 #include "platform/path_style.h"
-#include "tools/zorvexplorer/binary_compare.h"
-#include "tools/zorvexplorer/change_summary.h"
-#include "tools/zorvexplorer/compare_page.h"
-#include "tools/zorvexplorer/file_io.h"
-#include "tools/zorvexplorer/http_frame.h"
-#include "tools/zorvexplorer/merge.h"
-#include "tools/zorvexplorer/page_store.h"
-#include "tools/zorvexplorer/text_codec.h"
-#include "tools/zorvexplorer/xmlrpc.h"
+#include "tools/zorvexplorer/diff/binary_compare.h"
+#include "tools/zorvexplorer/diff/change_summary.h"
+#include "tools/zorvexplorer/files/file_io.h"
+#include "tools/zorvexplorer/files/text_codec.h"
+#include "tools/zorvexplorer/merge/merge.h"
+#include "tools/zorvexplorer/pages/compare_page.h"
+#include "tools/zorvexplorer/pages/page_store.h"
+#include "tools/zorvexplorer/transport/http_frame.h"
+#include "tools/zorvexplorer/transport/xmlrpc.h"
 
 namespace zorv {
 

@@ -5,9 +5,9 @@
 #include <string>
 #include <string_view>
 
-#include "tools/zorvexplorer/merge.h"
-#include "tools/zorvexplorer/merge_server.h"
-#include "tools/zorvexplorer/page_store.h"
+#include "tools/zorvexplorer/merge/conflict_resolver.h"
+#include "tools/zorvexplorer/merge/merge.h"
+#include "tools/zorvexplorer/pages/page_store.h"
 
 namespace zorv {
 
@@ -15,14 +15,6 @@ inline constexpr std::string_view compare_method = "RequestHandler.Compare";
 inline constexpr std::string_view merge_method = "RequestHandler.CompareMerge";
 
 /// What serving a request needs from its surroundings.
-/// Writes a merge's output as every merge does; the error text, empty on success.
-using output_writer = std::function<std::string(const std::string&)>;
-
-/// Takes a merge with conflicts to the user: given the merge, the output's name and the
-/// output's writer, returns how the user ended it.
-using conflict_resolver = std::function<merge_session_result(
-    const merge_result&, const std::string&, const output_writer&)>;
-
 struct client_context {
     std::string work_dir;                               // compare pages go to its "compare" folder
     std::function<void(std::string_view)> log;          // one line to the client's log

@@ -1,4 +1,4 @@
-#include "tools/zorvexplorer/inline_diff.h"
+#include "tools/zorvexplorer/diff/inline_diff.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -1,11 +1,11 @@
-#include "tools/zorvexplorer/pipe_client.h"
+#include "tools/zorvexplorer/transport/pipe_client.h"
 
 #include <algorithm>
 #include <exception>
 #include <memory>
 
 #include "platform/thread.h"
-#include "tools/zorvexplorer/http_frame.h"
+#include "tools/zorvexplorer/transport/http_frame.h"
 
 namespace zorv {
 
@@ -15,7 +15,7 @@ constexpr std::size_t read_chunk = 4096;
 
 struct pair_job {
     pipe_pair_names names;
-    const client_context* context;
+    const pair_handler* handler;
 };
 
 void pair_thread(void* raw) {
@@ -23,11 +23,11 @@ void pair_thread(void* raw) {
     // An exception leaving a thread would end the whole client; the pair's pipes close on
     // the way out, so its front end learns of the failure.
     try {
-        serve_pair(job->names, *job->context);
+        serve_pair(job->names, *job->handler);
     } catch (const std::exception& e) {
-        if (job->context->log) job->context->log("pair " + job->names.request + ": " + e.what());
+        if (job->handler->log) job->handler->log("pair " + job->names.request + ": " + e.what());
     } catch (...) {
-        if (job->context->log) job->context->log("pair " + job->names.request + ": failed");
+        if (job->handler->log) job->handler->log("pair " + job->names.request + ": failed");
     }
 }
 
@@ -79,9 +79,9 @@ std::optional<std::string> read_message(platform::pipe& pipe) {
     }
 }
 
-void serve_pair(const pipe_pair_names& names, const client_context& context) {
+void serve_pair(const pipe_pair_names& names, const pair_handler& handler) {
     const auto log = [&](const std::string& line) {
-        if (context.log) context.log(line);
+        if (handler.log) handler.log(line);
     };
     // The relay waits for both ends before it forwards the request.
     platform::pipe request = platform::pipe::open(names.request, platform::pipe_open::read);
@@ -104,15 +104,16 @@ void serve_pair(const pipe_pair_names& names, const client_context& context) {
         return;
     }
     if (const framed_request framed = unframe_request(*message); framed.cut_short) {
-        log("request on " + names.request + " cut short (" + framed.error + "), dropped unanswered");
+        log("request on " + names.request + " cut short (" + framed.error +
+            "), dropped unanswered");
         return;
     }
-    if (!response.write(serve_message(*message, context))) {
+    if (!response.write(handler.answer(*message))) {
         log("cannot write the answer to " + names.response);
     }
 }
 
-bool run_client(const std::string& wrapper_pipe_name, const client_context& context) {
+bool run_client(const std::string& wrapper_pipe_name, const pair_handler& handler) {
     platform::pipe wrapper = platform::pipe::open(wrapper_pipe_name, platform::pipe_open::read);
     if (!wrapper.valid()) return false;
     (void)wrapper.set_message_read_mode();
@@ -120,7 +121,7 @@ bool run_client(const std::string& wrapper_pipe_name, const client_context& cont
         const std::optional<std::string> message = read_message(wrapper);
         if (!message) return true;  // the service has gone
         for (pipe_pair_names& names : parse_announcement(*message)) {
-            auto* job = new pair_job{std::move(names), &context};
+            auto* job = new pair_job{std::move(names), &handler};
             if (!platform::start_detached_thread(pair_thread, job, 0)) {
                 // Serve it here rather than leave a front end waiting for ever.
                 pair_thread(job);

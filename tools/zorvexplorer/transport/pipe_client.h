@@ -2,6 +2,7 @@
 // request and answer on each announced pipe pair.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -9,7 +10,6 @@
 #include <vector>
 
 #include "platform/pipe.h"
-#include "tools/zorvexplorer/request_handler.h"
 
 namespace zorv {
 
@@ -29,16 +29,23 @@ struct pipe_pair_names {
 /// possibly repeated. A trailing half pair is dropped.
 std::vector<pipe_pair_names> parse_announcement(std::string_view message);
 
+/// What serving the pairs needs from the client: the answer to one request message (the
+/// whole message, HTTP head included) and the log.
+struct pair_handler {
+    std::function<std::string(std::string_view message)> answer;
+    std::function<void(std::string_view)> log;
+};
+
 /// One whole message from a pipe in message read mode; nothing when the pipe broke before
 /// a message ended.
 std::optional<std::string> read_message(platform::pipe& pipe);
 
 /// Opens the pair, reads the request, writes the answer as one message. Logs what fails.
-void serve_pair(const pipe_pair_names& names, const client_context& context);
+void serve_pair(const pipe_pair_names& names, const pair_handler& handler);
 
 /// Reads announcements from the wrapper pipe and serves each pair on a thread of its own,
-/// until the pipe breaks. False when the wrapper pipe could not be opened. context must
+/// until the pipe breaks. False when the wrapper pipe could not be opened. handler must
 /// outlive every pair thread (the process).
-bool run_client(const std::string& wrapper_pipe_name, const client_context& context);
+bool run_client(const std::string& wrapper_pipe_name, const pair_handler& handler);
 
 }  // namespace zorv

@@ -1,11 +1,11 @@
-#include "tools/zorvexplorer/merge_page.h"
+#include "tools/zorvexplorer/pages/merge_page.h"
 
 #include <string_view>
 
-#include "tools/zorvexplorer/line_diff.h"
-#include "tools/zorvexplorer/merge_page_assets.h"
-#include "tools/zorvexplorer/text_codec.h"
-#include "tools/zorvexplorer/xmlrpc.h"
+#include "tools/zorvexplorer/diff/line_diff.h"
+#include "tools/zorvexplorer/files/text_codec.h"
+#include "tools/zorvexplorer/pages/html_escape.h"
+#include "tools/zorvexplorer/pages/merge_page_assets.h"
 
 namespace zorv {
 
@@ -20,7 +20,7 @@ std::string shown(std::string_view lines_text) {
     for (std::string_view line : split_lines(lines_text)) {
         if (line.ends_with('\n')) line.remove_suffix(1);
         if (line.ends_with('\r')) line.remove_suffix(1);
-        out += xml_escape(sanitize_utf8(line));
+        out += html_escape(sanitize_utf8(line));
         out += '\n';
     }
     return out;
@@ -52,7 +52,7 @@ void merged_run(std::string& out, const std::string& text, bool at_start, bool a
 std::string side(std::string_view cls, std::string_view what, const std::string& name,
                  const std::string& text) {
     std::string out = "<div class=\"side " + std::string(cls) + "\"><h3>" + std::string(what);
-    if (!name.empty()) out += ": " + xml_escape(sanitize_utf8(name));
+    if (!name.empty()) out += ": " + html_escape(sanitize_utf8(name));
     out += "</h3><pre>";
     out += text.empty() ? "<span class=\"empty\">(no lines)</span>" : shown(text);
     out += "</pre></div>";
@@ -88,14 +88,14 @@ void conflict(std::string& out, const merge_result& m, const merge_chunk& c, std
 
 std::string render_merge_page(const merge_result& merged, const std::string& output_name,
                               std::chrono::milliseconds heartbeat_every) {
-    const std::string output = xml_escape(sanitize_utf8(output_name));
+    const std::string output = html_escape(sanitize_utf8(output_name));
     // The file's name stands out; its folder follows, smaller.
     const std::size_t slash = output_name.find_last_of("/\\");
-    const std::string file_name = xml_escape(
+    const std::string file_name = html_escape(
         sanitize_utf8(slash == std::string::npos ? output_name : output_name.substr(slash + 1)));
     const std::string folder = slash == std::string::npos
                                    ? std::string()
-                                   : xml_escape(sanitize_utf8(output_name.substr(0, slash + 1)));
+                                   : html_escape(sanitize_utf8(output_name.substr(0, slash + 1)));
     std::string page =
         "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\">\n<title>Merge: " + output +
         "</title>\n<style>";

@@ -4,7 +4,7 @@
 #include <chrono>
 #include <string>
 
-#include "tools/zorvexplorer/merge.h"
+#include "tools/zorvexplorer/merge/merge.h"
 
 namespace zorv {
 

@@ -40,7 +40,4 @@ std::string fault_response(int code, std::string_view message);
 /// The answer message: an HTTP response head followed by body.
 std::string http_answer(std::string_view body);
 
-/// Escapes &, <, > and quotes for XML and HTML text.
-std::string xml_escape(std::string_view text);
-
 }  // namespace zorv

@@ -1,8 +1,8 @@
-#include "tools/zorvexplorer/merge.h"
+#include "tools/zorvexplorer/merge/merge.h"
 
 #include <algorithm>
 
-#include "tools/zorvexplorer/line_diff.h"
+#include "tools/zorvexplorer/diff/line_diff.h"
 
 namespace zorv {
 

@@ -4,8 +4,8 @@
 #include <chrono>
 #include <string>
 
-#include "tools/zorvexplorer/merge_server.h"
-#include "tools/zorvexplorer/request_handler.h"
+#include "tools/zorvexplorer/merge/conflict_resolver.h"
+#include "tools/zorvexplorer/server/merge_server.h"
 
 namespace zorv {
 

@@ -1,6 +1,6 @@
-#include "tools/zorvexplorer/change_summary.h"
+#include "tools/zorvexplorer/diff/change_summary.h"
 
-#include "tools/zorvexplorer/line_diff.h"
+#include "tools/zorvexplorer/diff/line_diff.h"
 
 namespace zorv {
 

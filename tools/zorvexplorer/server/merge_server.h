@@ -6,7 +6,8 @@
 #include <string>
 #include <string_view>
 
-#include "tools/zorvexplorer/merge.h"
+#include "tools/zorvexplorer/merge/conflict_resolver.h"
+#include "tools/zorvexplorer/merge/merge.h"
 
 namespace zorv {
 
@@ -18,13 +19,6 @@ struct merge_session_options {
     /// Opens the page's URL in the user's browser; false when nothing could be started.
     std::function<bool(const std::string& url)> open_page;
     std::function<void(std::string_view)> log;
-};
-
-enum class merge_session_end { saved, cancelled, closed, not_served };
-
-struct merge_session_result {
-    merge_session_end end = merge_session_end::not_served;
-    std::string detail;  // for the log
 };
 
 /// Serves the merge page for merged on 127.0.0.1 at a random port, under a random token

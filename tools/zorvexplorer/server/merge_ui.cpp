@@ -1,12 +1,12 @@
-#include "tools/zorvexplorer/merge_ui.h"
+#include "tools/zorvexplorer/server/merge_ui.h"
 
 #include <charconv>
 #include <filesystem>
 #include <string_view>
 
 #include "platform/path_style.h"
-#include "tools/zorvexplorer/file_io.h"
-#include "tools/zorvexplorer/xmlrpc.h"
+#include "tools/zorvexplorer/files/file_io.h"
+#include "tools/zorvexplorer/pages/html_escape.h"
 
 namespace zorv {
 
@@ -27,7 +27,7 @@ std::chrono::milliseconds heartbeat_limit_for(const char* setting) {
 }
 
 std::string merge_page_launcher(const std::string& url) {
-    const std::string u = xml_escape(url);
+    const std::string u = html_escape(url);
     return "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\">"
            "<meta http-equiv=\"refresh\" content=\"0;url=" +
            u +

@@ -1,4 +1,4 @@
-#include "tools/zorvexplorer/sha256.h"
+#include "tools/zorvexplorer/diff/sha256.h"
 
 #include <array>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "tools/zorvexplorer/merge_resolution.h"
+#include "tools/zorvexplorer/merge/merge_resolution.h"
 
 namespace zorv {
 

@@ -1,14 +1,14 @@
-#include "tools/zorvexplorer/compare_page.h"
+#include "tools/zorvexplorer/pages/compare_page.h"
 
 #include <algorithm>
 #include <string_view>
 
-#include "tools/zorvexplorer/compare_page_assets.h"
-#include "tools/zorvexplorer/inline_diff.h"
-#include "tools/zorvexplorer/line_diff.h"
-#include "tools/zorvexplorer/packed_text.h"
-#include "tools/zorvexplorer/text_codec.h"
-#include "tools/zorvexplorer/xmlrpc.h"
+#include "tools/zorvexplorer/diff/inline_diff.h"
+#include "tools/zorvexplorer/diff/line_diff.h"
+#include "tools/zorvexplorer/files/text_codec.h"
+#include "tools/zorvexplorer/pages/compare_page_assets.h"
+#include "tools/zorvexplorer/pages/html_escape.h"
+#include "tools/zorvexplorer/pages/packed_text.h"
 
 namespace zorv {
 
@@ -41,13 +41,13 @@ std::string marked(const std::string& text, const std::vector<byte_span>& spans)
     std::string out;
     std::size_t pos = 0;
     for (const byte_span& s : spans) {
-        out += xml_escape(std::string_view(text).substr(pos, s.begin - pos));
+        out += html_escape(std::string_view(text).substr(pos, s.begin - pos));
         out += "<span class=\"ch\">";
-        out += xml_escape(std::string_view(text).substr(s.begin, s.end - s.begin));
+        out += html_escape(std::string_view(text).substr(s.begin, s.end - s.begin));
         out += "</span>";
         pos = s.end;
     }
-    out += xml_escape(std::string_view(text).substr(pos));
+    out += html_escape(std::string_view(text).substr(pos));
     return out;
 }
 
@@ -154,7 +154,7 @@ class table_writer {
                 const std::size_t line = s.cols[c].begin + r;
                 out_ += "<td class=\"num\">" + std::to_string(line + 1) +
                         "</td><td class=\"text c" + std::to_string(c) + " " + side(c) + "\">" +
-                        xml_escape(shown((*cols_[c])[line])) + "</td>";
+                        html_escape(shown((*cols_[c])[line])) + "</td>";
             }
             out_ += "</tr>\n";
         }
@@ -263,7 +263,7 @@ class table_writer {
 
     std::string cell_text(const stretch& s, std::size_t r, std::size_t c, std::size_t p) const {
         const std::string text = shown((*cols_[c])[s.cols[c].begin + r]);
-        if (p == c || r >= s.cols[p].size()) return xml_escape(text);
+        if (p == c || r >= s.cols[p].size()) return html_escape(text);
         const std::string other = shown((*cols_[p])[s.cols[p].begin + r]);
         return marked(text, diff_within_line(text, other).a);
     }
@@ -305,7 +305,7 @@ std::string render_compare_page(const std::vector<std::string>& names,
                                 const std::vector<std::string>& texts,
                                 const std::vector<file_facts>& facts) {
     std::vector<std::string> titles;
-    for (const std::string& n : names) titles.push_back(xml_escape(sanitize_utf8(n)));
+    for (const std::string& n : names) titles.push_back(html_escape(sanitize_utf8(n)));
     std::vector<lines> files;
     for (const std::string& t : texts) files.push_back(split_lines(t));
     page_parts parts;

@@ -1,4 +1,4 @@
-#include "tools/zorvexplorer/line_diff.h"
+#include "tools/zorvexplorer/diff/line_diff.h"
 
 #include <algorithm>
 #include <dtl/dtl.hpp>

@@ -1,4 +1,4 @@
-#include "tools/zorvexplorer/text_codec.h"
+#include "tools/zorvexplorer/files/text_codec.h"
 
 #include <array>
 #include <cstdint>

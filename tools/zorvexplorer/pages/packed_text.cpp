@@ -1,4 +1,4 @@
-#include "tools/zorvexplorer/packed_text.h"
+#include "tools/zorvexplorer/pages/packed_text.h"
 
 #include <zlib.h>
 

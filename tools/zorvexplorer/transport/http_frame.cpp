@@ -1,4 +1,4 @@
-#include "tools/zorvexplorer/http_frame.h"
+#include "tools/zorvexplorer/transport/http_frame.h"
 
 #include <algorithm>
 #include <cctype>

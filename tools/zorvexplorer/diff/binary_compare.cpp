@@ -1,6 +1,6 @@
-#include "tools/zorvexplorer/binary_compare.h"
+#include "tools/zorvexplorer/diff/binary_compare.h"
 
-#include "tools/zorvexplorer/sha256.h"
+#include "tools/zorvexplorer/diff/sha256.h"
 
 namespace zorv {
 

@@ -1,4 +1,4 @@
-#include "tools/zorvexplorer/page_store.h"
+#include "tools/zorvexplorer/pages/page_store.h"
 
 #include <dirent.h>
 #include <fcntl.h>

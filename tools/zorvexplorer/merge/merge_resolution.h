@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "tools/zorvexplorer/merge.h"
+#include "tools/zorvexplorer/merge/merge.h"
 
 namespace zorv {
 

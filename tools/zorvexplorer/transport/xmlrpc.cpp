@@ -1,10 +1,27 @@
-#include "tools/zorvexplorer/xmlrpc.h"
+#include "tools/zorvexplorer/transport/xmlrpc.h"
 
 #include <pugixml.hpp>
 
 namespace zorv {
 
 namespace {
+
+// Element content needs only these three.
+std::string xml_text(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (const char c : text) {
+        if (c == '&')
+            out += "&amp;";
+        else if (c == '<')
+            out += "&lt;";
+        else if (c == '>')
+            out += "&gt;";
+        else
+            out += c;
+    }
+    return out;
+}
 
 bool has_element_children(const pugi::xml_node& node) {
     for (const pugi::xml_node& child : node.children()) {
@@ -102,7 +119,7 @@ std::string fault_response(int code, std::string_view message) {
            std::to_string(code) +
            "</int></value></member>"
            "<member><name>faultString</name><value><string>" +
-           xml_escape(message) +
+           xml_text(message) +
            "</string></value></member>"
            "</struct></value></fault></methodResponse>";
 }
@@ -112,33 +129,6 @@ std::string http_answer(std::string_view body) {
     out += std::to_string(body.size());
     out += "\r\n\r\n";
     out += body;
-    return out;
-}
-
-std::string xml_escape(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (const char c : text) {
-        switch (c) {
-            case '&':
-                out += "&amp;";
-                break;
-            case '<':
-                out += "&lt;";
-                break;
-            case '>':
-                out += "&gt;";
-                break;
-            case '"':
-                out += "&quot;";
-                break;
-            case '\'':
-                out += "&#39;";
-                break;
-            default:
-                out += c;
-        }
-    }
     return out;
 }
 

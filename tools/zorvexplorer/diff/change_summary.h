@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/zorvexplorer/binary_compare.h"
+#include "tools/zorvexplorer/diff/binary_compare.h"
 
 namespace zorv {
 

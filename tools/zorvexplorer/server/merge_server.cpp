@@ -1,4 +1,4 @@
-#include "tools/zorvexplorer/merge_server.h"
+#include "tools/zorvexplorer/server/merge_server.h"
 
 #include <httplib.h>
 
@@ -10,8 +10,8 @@
 #include <random>
 #include <thread>
 
-#include "tools/zorvexplorer/merge_page.h"
-#include "tools/zorvexplorer/merge_resolution.h"
+#include "tools/zorvexplorer/merge/merge_resolution.h"
+#include "tools/zorvexplorer/pages/merge_page.h"
 
 namespace zorv {
 
