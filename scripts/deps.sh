@@ -2,7 +2,9 @@
 # Installs the Debian packages that are needed; quick when they are there already. Runs
 # apt-get through sudo when not root.
 #
-#   scripts/deps.sh             what building the product and the demo need
+#   scripts/deps.sh             what building the product and the demo need (Debian packages,
+#                               and the pages' script libraries from the npm registry, pinned by
+#                               tools/zorvexplorer/web/package-lock.json)
 #   scripts/deps.sh --test      also what the tests need (sanitizer runtimes come with g++;
 #                               the Windows cross build and wine, the browser, the package checks)
 #
@@ -38,6 +40,9 @@ if [[ $with_tests == 1 ]]; then
     [[ ${VARNEX_WINE_ARCH:-} == win64 ]] || wine32=(wine32:i386)
 fi
 
+# npm and Node.js come from Debian where the machine has none of its own.
+command -v npm >/dev/null || packages+=(nodejs npm)
+
 installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
 
 missing=()
@@ -48,7 +53,21 @@ missing_wine32=()
 for p in "${wine32[@]}"; do
     installed "$p" || missing_wine32+=("$p")
 done
-[[ ${#missing[@]} -eq 0 && ${#missing_wine32[@]} -eq 0 ]] && exit 0
+
+# The pages' script libraries, installed from the lockfile into the source tree, where the
+# build bundles them; again only when the lockfile changed since the last install.
+web_dir=$(cd "$(dirname "$0")/../tools/zorvexplorer/web" && pwd)
+install_web_libraries() {
+    local stamp=$web_dir/node_modules/.package-lock.json
+    [[ -f $stamp && ! $web_dir/package-lock.json -nt $stamp ]] && return 0
+    echo "Installing the pages' script libraries (npm ci in $web_dir)"
+    (cd "$web_dir" && npm ci --no-audit --no-fund --loglevel=error)
+}
+
+if [[ ${#missing[@]} -eq 0 && ${#missing_wine32[@]} -eq 0 ]]; then
+    install_web_libraries
+    exit 0
+fi
 
 sudo=""
 [[ $(id -u) -ne 0 ]] && sudo="sudo"
@@ -66,3 +85,4 @@ if [[ ${#missing_wine32[@]} -gt 0 ]]; then
     $sudo apt-get install -y -qq --no-install-recommends "${missing_wine32[@]}" ||
         echo "32-bit wine could not be installed; the Windows tests will run the x86_64 build."
 fi
+install_web_libraries

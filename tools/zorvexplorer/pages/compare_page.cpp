@@ -6,8 +6,8 @@
 #include "tools/zorvexplorer/diff/inline_diff.h"
 #include "tools/zorvexplorer/diff/line_diff.h"
 #include "tools/zorvexplorer/files/text_codec.h"
-#include "tools/zorvexplorer/pages/compare_page_assets.h"
 #include "tools/zorvexplorer/pages/html_escape.h"
+#include "tools/zorvexplorer/pages/page_assets.h"
 #include "tools/zorvexplorer/pages/packed_text.h"
 
 namespace zorv {
@@ -358,7 +358,7 @@ std::string render_compare_page(const std::vector<std::string>& names,
     std::string page = "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\">\n<title>Compare: ";
     for (std::size_t k = 0; k < titles.size(); ++k) page += (k ? " / " : "") + titles[k];
     page += "</title>\n<style>";
-    page += compare_page_style;
+    page += assets::compare_page_css;
     page += "</style></head>\n<body>\n<h1>Compare</h1>\n<p class=\"summary\" id=\"summary\">";
     if (all_identical) {
         page += "The files are identical.";
@@ -381,7 +381,7 @@ std::string render_compare_page(const std::vector<std::string>& names,
     page += "<script id=\"folded\" type=\"application/octet-stream\">";
     if (parts.folded_lines > 0) page += gzip_base64(parts.folded);
     page += "</script>\n<script>";
-    page += compare_page_script;
+    page += assets::compare_page_js;
     page += "</script>\n</body></html>\n";
     return page;
 }

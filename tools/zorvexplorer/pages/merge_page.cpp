@@ -5,7 +5,7 @@
 #include "tools/zorvexplorer/diff/line_diff.h"
 #include "tools/zorvexplorer/files/text_codec.h"
 #include "tools/zorvexplorer/pages/html_escape.h"
-#include "tools/zorvexplorer/pages/merge_page_assets.h"
+#include "tools/zorvexplorer/pages/page_assets.h"
 
 namespace zorv {
 
@@ -99,7 +99,7 @@ std::string render_merge_page(const merge_result& merged, const std::string& out
     std::string page =
         "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\">\n<title>Merge: " + output +
         "</title>\n<style>";
-    page += merge_page_style;
+    page += assets::merge_page_css;
     page +=
         "</style></head>\n<body>\n<div id=\"toolbar\"><b>Merge into</b> <code id=\"output\" "
         "title=\"" +
@@ -124,7 +124,7 @@ std::string render_merge_page(const merge_result& merged, const std::string& out
     }
     page += "</main>\n<script>const heartbeat_ms = " + std::to_string(heartbeat_every.count()) +
             ";</script>\n<script>";
-    page += merge_page_script;
+    page += assets::merge_page_js;
     page += "</script>\n</body></html>\n";
     return page;
 }

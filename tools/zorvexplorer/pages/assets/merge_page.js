@@ -1,45 +1,3 @@
-// The merge page's style sheet and script.
-#pragma once
-
-#include <string_view>
-
-namespace zorv {
-
-inline constexpr std::string_view merge_page_style = R"(
-body { font-family: sans-serif; margin: 0 1em 2em; }
-#toolbar { position: sticky; top: 0; z-index: 2; background: #f4f4f4; border-bottom: 1px solid #ccc;
-           padding: 6px 0; }
-#toolbar button { font-size: 0.95em; margin-left: 0.4em; }
-#remaining { font-weight: bold; margin-left: 1em; }
-#remaining.done { color: #1a7f37; }
-#status { margin-left: 1em; color: #b00; }
-#status.ok { color: #1a7f37; }
-p.help { font-size: 0.9em; color: #444; margin: 0.4em 0; }
-pre { margin: 0; font-family: monospace; white-space: pre-wrap; word-break: break-all; }
-pre.merged { color: #555; padding: 0 6px; }
-details.fold summary { color: #456; background: #eef3fb; font-size: 0.85em; padding: 1px 6px;
-                       cursor: pointer; }
-section.conflict { border: 2px solid #e0a000; border-radius: 4px; margin: 0.6em 0; padding: 4px 8px; }
-section.conflict.resolved { border-color: #1a7f37; }
-section.conflict h2 { font-size: 1em; margin: 0.2em 0 0.4em; }
-section.conflict h2 .state { font-weight: normal; color: #b06000; margin-left: 0.6em; }
-section.conflict.resolved h2 .state { color: #1a7f37; }
-div.sides { display: grid; grid-template-columns: 1fr 1fr 1fr; gap: 6px; }
-div.sides.no-base { grid-template-columns: 1fr 1fr; }
-div.side h3 { font-size: 0.85em; margin: 0; padding: 2px 6px; background: #ddd; }
-div.side pre { padding: 2px 6px; min-height: 1.2em; }
-div.side.left pre { background: #dbe8ff; }
-div.side.base pre { background: #eee; }
-div.side.right pre { background: #d6f5d6; }
-pre .empty { color: #888; font-style: italic; }
-div.choices { margin: 6px 0 4px; }
-div.choices button.chosen { background: #3a7bd5; color: #fff; }
-textarea.result { width: 100%; box-sizing: border-box; font-family: monospace; font-size: 0.95em; }
-#done-note { font-size: 1.1em; margin: 2em 0; }
-)";
-
-// heartbeat_ms is declared in front of this script.
-inline constexpr std::string_view merge_page_script = R"(
 (function () {
   'use strict';
   const conflicts = [...document.querySelectorAll('section.conflict')];
@@ -154,6 +112,3 @@ inline constexpr std::string_view merge_page_script = R"(
   });
   update();
 })();
-)";
-
-}  // namespace zorv
