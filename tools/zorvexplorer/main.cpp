@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "common/product_runtime.h"
+#include "common/version.h"
 #include "common/work_dir.h"
 #include "platform/files.h"
 #include "platform/path_style.h"
@@ -87,7 +88,8 @@ int main(int argc, char** argv) {
     }
     static const zorv::pair_handler handler{
         [](std::string_view message) { return zorv::serve_message(message, context); }, log_line};
-    log_line("serving " + wrapper);
+    // The version tells, after an upgrade, which client served.
+    log_line("zorvexplorer " + std::string(common::product_version()) + " serving " + wrapper);
     if (!zorv::run_client(wrapper, handler)) {
         log_line("cannot open the wrapper pipe " + wrapper);
         quit(1);
