@@ -21,6 +21,7 @@
 #include "service/client_watch.h"
 #include "service/pipe_token.h"
 #include "service/relay.h"
+#include "service/retire_watch.h"
 #include "service/service_state.h"
 
 namespace service {
@@ -170,7 +171,9 @@ int accept_loop(int argc, char** argv, platform::pipe listening) {
     relay_job* next_relay = nullptr;
     failure_pacer pacer;
     for (;;) {
+        note_accept_wait(true);
         const platform::connect_status status = listening.wait_for_client();
+        note_accept_wait(false);
         // The next instance comes before this one is handed on or dropped: on POSIX the
         // instances share one listening socket, which goes with the last instance and
         // would take the front ends already queued on it along.
@@ -269,6 +272,9 @@ int zorv_service_main(int argc, char** argv) {
         common::write_log_line(launcher_pipe_failure_text);
         return service_failure_status;
     }
+    // An upgrade or removal under a running service ends it, as SIGTERM does.
+    if (!start_retire_watch(argc > 1 ? argv[1] : ""))
+        common::write_log_line(retire_watch_failure_text);
     return accept_loop(argc, argv, std::move(listening));
 }
 
