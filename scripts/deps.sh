@@ -26,6 +26,8 @@ if [[ $with_tests == 1 ]]; then
     packages+=(
         # unit and end-to-end tests
         libgtest-dev libgmock-dev googletest python3 diffutils git man-db ccache
+        # the Mercurial and Subversion recipes of docs/
+        mercurial subversion
         # packages: the .deb (dpkg-shlibdeps), its checks, the Windows zip
         dpkg-dev lintian unzip
         # fuzz targets (libFuzzer runtime)
