@@ -186,12 +186,8 @@ TEST(service_lifecycle, a_second_start_leaves_the_live_service_its_log_and_pid_f
              EXPECT_EQ(r.exit_code, 255);
              EXPECT_EQ(r.out, "zorv_service is already running for this user; this one ends\n");
          }},
-        {"by the front end after an update replaced the program file",
-         [](world& w) {
-             fs::remove(w.box.product_dir() / "bin/zorv_service");
-             w.box.install("zorv_service", "bin/zorv_service");
-             EXPECT_EQ(w.trelmerge({"a.txt", "b.txt"}).exit_code, 0);
-         }},
+        // A program file replaced by an update ends the live service instead:
+        // retire_e2e_test.cpp.
     };
     for (const row& r : rows) {
         world w;
