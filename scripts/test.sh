@@ -76,6 +76,15 @@ tsan() {
         ctest_counts --test-dir "$root/tsan" -L 'service|pipe|concurrent'
 }
 
+# Upgrades and removal while the programs run: the plain build, and a second build that logs
+# another version, installed one over the other (tests/package/upgrade_test.sh).
+upgrade() {
+    configure plain -DCMAKE_BUILD_TYPE=RelWithDebInfo && cmake --build "$root/plain" -j "$jobs" &&
+        configure upgrade -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVARNEX_BUILD_TESTS=OFF \
+            -DVARNEX_VERSION=upgrade-test && cmake --build "$root/upgrade" -j "$jobs" &&
+        tests/package/upgrade_test.sh "$root/plain" "$root/upgrade"
+}
+
 windows() {
     if [[ ${VARNEX_SKIP_WINDOWS:-0} == 1 ]]; then
         echo "skipped (VARNEX_SKIP_WINDOWS=1)"
@@ -133,6 +142,7 @@ stage asan-ubsan build_and_test asan-ubsan -DCMAKE_BUILD_TYPE=Debug \
 stage tsan tsan
 stage browser browser
 stage package tests/package/package_test.sh "$root/plain"
+stage upgrade upgrade
 stage fuzz env VARNEX_FUZZ_BUILD="$root/fuzz" scripts/fuzz.sh
 stage windows windows
 
