@@ -29,7 +29,7 @@ IMPLICIT = {
     "GetTempPathA": ["TMP", "TEMP"],
 }
 READERS = re.compile(r"\b(?:std::)?(?:secure_getenv|getenv|_wgetenv|GetEnvironmentVariable[AW]?)\s*\(")
-NAME = r"[A-Z][A-Z0-9_]*"
+NAME = r"[A-Z][A-Z0-9_]*[A-Z0-9]"
 
 
 def argument(text, start):
