@@ -55,6 +55,7 @@ if (cd "$build_root/win32" && cpack -B "$build_root/win32/package"); then
 fi
 zip_list=$([[ -n $zip_file ]] && unzip -Z1 "$zip_file")
 for entry in bin/trelmerge.exe bin/zorv_service.exe bin/trelmergeutf8.exe bin/trelprompt.exe \
+    bin/trelmerge-svn-diff.cmd bin/trelmerge-svn-diff3.cmd bin/trelmerge-svn-merge.cmd \
     ZorvHome/; do
     zip_checks=$((zip_checks + 1))
     if grep -Eq "^varnex-[0-9.]+-win32/$entry\$" <<<"$zip_list"; then
