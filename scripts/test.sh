@@ -70,7 +70,8 @@ browser() {
 tsan() {
     configure tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo "-DCMAKE_CXX_FLAGS=-fsanitize=thread" &&
         cmake --build "$root/tsan" -j "$jobs" --target \
-            service_tests service_pipe_tests service_e2e_tests pipe_tests pipe_echo_server \
+            service_tests service_pipe_tests service_e2e_tests service_retire_tests pipe_tests \
+            pipe_echo_server \
             frontend_exchange_tests trelmerge zorv_service trelmergeutf8 fake_zorvexplorer \
             record_argv &&
         ctest_counts --test-dir "$root/tsan" -L 'service|pipe|concurrent'
