@@ -22,7 +22,7 @@ PROGRAMS = {
     "tools/desktop": ["zorvexplorer", "trelprompt"],
 }
 SCANNED = ["frontend", "service", "launcher", "common", "runtime", "platform", "tools"]
-MAN_PAGES = ["trelmerge", "trelmergeutf8", "zorv_service", "zorvexplorer"]
+MAN_PAGES = ["trelmerge", "trelmergeutf8", "zorv_service", "zorvexplorer", "trelmerge-svn-diff"]
 # Calls that read variables without naming them.
 IMPLICIT = {
     "setlocale": ["LANG", "LC_ALL"],

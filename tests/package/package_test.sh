@@ -43,7 +43,7 @@ check "it depends on the C library and the client's XML library ($depends)" \
     grep -Eq 'libc6.*libpugixml' <<<"$depends"
 
 # ---- layout: one product tree, the commands and documents where Debian looks
-for program in trelmerge trelmergeutf8; do
+for program in trelmerge trelmergeutf8 trelmerge-svn-diff trelmerge-svn-diff3 trelmerge-svn-merge; do
     check "usr/bin/$program leads into the product tree" \
         [ "$(readlink -f "$sysroot/usr/bin/$program")" = "$sysroot/usr/lib/varnex/bin/$program" ]
 done
@@ -61,6 +61,13 @@ for page in trelmerge trelmergeutf8 zorv_service zorvexplorer; do
     check "man -l $page.1.gz renders its NAME, EXIT STATUS and FILES without warnings" \
         bash -c '[[ $1 == *NAME*"$2 - "*EXIT\ STATUS*FILES* && ! -s $3 ]]' _ "$text" "$page" \
         "$root/man.err"
+done
+
+# The Subversion adapters share one page; the other two names lead to it.
+for page in trelmerge-svn-diff trelmerge-svn-diff3 trelmerge-svn-merge; do
+    text=$(cd "$sysroot/usr/share/man" && MANWIDTH=80 man -l "man1/$page.1.gz" 2>"$root/man.err")
+    check "man -l $page.1.gz renders the adapters' page without warnings" \
+        bash -c '[[ $1 == *NAME*"$2"*EXIT\ STATUS* && ! -s $3 ]]' _ "$text" "$page" "$root/man.err"
 done
 
 # ---- a compare and a merge from the unpacked package
