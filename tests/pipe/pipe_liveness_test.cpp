@@ -31,6 +31,7 @@ using platform::connect_status;
 using platform::create_error;
 using platform::pipe;
 using platform::pipe_open;
+using test_support::stranger;
 using steady = std::chrono::steady_clock;
 
 platform::pipe_server_options options(int instances = 1, bool in_file_system = true) {
@@ -59,47 +60,6 @@ int bound_socket(const std::string& path, bool listening) {
     }
     return fd;
 }
-
-/// Another user's process that holds a socket while the test looks: started by hold(),
-/// ended by release() or the destructor.
-class stranger {
-  public:
-    explicit stranger(test_support::unix_user user) : user_(std::move(user)) {}
-    ~stranger() { release(); }
-
-    /// Runs make_socket as the other user; true once its socket exists (fd >= 0).
-    bool hold(std::function<int()> make_socket) {
-        if (::pipe(ready_) != 0 || ::pipe(done_) != 0) return false;
-        child_ = std::async(std::launch::async, [this, make_socket] {
-            return test_support::run_as(user_, [&] {
-                ::close(ready_[0]);
-                ::close(done_[1]);
-                const char ok = make_socket() >= 0 ? 'y' : 'n';
-                if (::write(ready_[1], &ok, 1) != 1) return 2;
-                char c;
-                (void)::read(done_[0], &c, 1);  // the test closes its end when done
-                return ok == 'y' ? 0 : 1;
-            });
-        });
-        pollfd p{ready_[0], POLLIN, 0};
-        char ok = 'n';
-        return ::poll(&p, 1, 20000) == 1 && ::read(ready_[0], &ok, 1) == 1 && ok == 'y';
-    }
-
-    void release() {
-        for (int* fd : {&ready_[0], &ready_[1], &done_[0], &done_[1]}) {
-            if (*fd >= 0) ::close(*fd);
-            *fd = -1;
-        }
-        if (child_.valid()) child_.wait();
-    }
-
-  private:
-    test_support::unix_user user_;
-    int ready_[2] = {-1, -1};
-    int done_[2] = {-1, -1};
-    std::future<int> child_;
-};
 
 /// Each test gets a short private pipe directory of its own (a forged socket name must
 /// hold our whole socket path); SIGALRM ends one that hangs.

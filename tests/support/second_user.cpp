@@ -1,6 +1,7 @@
 #include "tests/support/second_user.h"
 
 #include <grp.h>
+#include <poll.h>
 #include <pwd.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -82,6 +83,32 @@ run_result run_program_as(const unix_user& user, const std::vector<std::string>&
                                   "--regid=" + std::to_string(user.gid), "--clear-groups", "--"};
     full.insert(full.end(), argv.begin(), argv.end());
     return run_program(full, options);
+}
+
+bool stranger::hold(std::function<int()> make_socket) {
+    if (::pipe(ready_) != 0 || ::pipe(done_) != 0) return false;
+    child_ = std::async(std::launch::async, [this, make_socket] {
+        return run_as(user_, [&] {
+            ::close(ready_[0]);
+            ::close(done_[1]);
+            const char ok = make_socket() >= 0 ? 'y' : 'n';
+            if (::write(ready_[1], &ok, 1) != 1) return 2;
+            char c;
+            (void)::read(done_[0], &c, 1);  // the test closes its end when done
+            return ok == 'y' ? 0 : 1;
+        });
+    });
+    pollfd p{ready_[0], POLLIN, 0};
+    char ok = 'n';
+    return ::poll(&p, 1, 20000) == 1 && ::read(ready_[0], &ok, 1) == 1 && ok == 'y';
+}
+
+void stranger::release() {
+    for (int* fd : {&ready_[0], &ready_[1], &done_[0], &done_[1]}) {
+        if (*fd >= 0) ::close(*fd);
+        *fd = -1;
+    }
+    if (child_.valid()) child_.wait();
 }
 
 void open_path_to_others(const std::string& path) {

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <functional>
+#include <future>
 #include <optional>
 #include <string>
 #include <vector>
@@ -36,6 +37,26 @@ int run_as(const unix_user& user, const std::function<int()>& fn,
 /// groups.
 run_result run_program_as(const unix_user& user, const std::vector<std::string>& argv,
                           const run_options& options = {});
+
+/// Another user's process that holds a socket (or whatever make_socket opens) while the test
+/// looks: started by hold(), ended by release() or the destructor.
+class stranger {
+  public:
+    explicit stranger(unix_user user) : user_(std::move(user)) {}
+    ~stranger() { release(); }
+    stranger(const stranger&) = delete;
+    stranger& operator=(const stranger&) = delete;
+
+    /// Runs make_socket as the other user; true once its socket exists (fd >= 0).
+    bool hold(std::function<int()> make_socket);
+    void release();
+
+  private:
+    unix_user user_;
+    int ready_[2] = {-1, -1};
+    int done_[2] = {-1, -1};
+    std::future<int> child_;
+};
 
 /// Makes path and every folder above it up to the root reachable (search permission) by
 /// other users, so that a second user can reach a shared folder inside a sandbox.
