@@ -189,7 +189,6 @@ bool CompareOptions::validate(const validation_env& env) {
             if (!xml_can_carry(name)) return false;
         }
     }
-    if (!xml_can_carry(output_name)) return false;
     for (const auto& name : contributors) {
         if (name.empty() || !env.can_open_for_reading || !env.can_open_for_reading(name)) {
             return false;
@@ -198,6 +197,8 @@ bool CompareOptions::validate(const validation_env& env) {
     if (merge_mode) {
         if (output_name.empty()) return false;
         platform::resolve_path(output_name, env.cwd, env.style, env.get_drive);
+        // Judged as sent: a relative name takes on the current directory's bytes.
+        if (!xml_can_carry(output_name)) return false;
     }
     if (merge_mode && blank_ignore && favor_given) {
         const int favored = atoi_value(favor_contrib);

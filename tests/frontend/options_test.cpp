@@ -188,3 +188,26 @@ TEST(validate, makes_contributor_and_output_names_absolute_in_either_style) {
         EXPECT_EQ(options.display_names.front(), c.name);
     }
 }
+
+TEST(validate, judges_the_names_the_request_carries_once_they_are_absolute) {
+    // A current directory whose name holds a control character makes every relative name
+    // one that the request cannot carry; an absolute name stays clean.
+    const struct {
+        strings args;
+        bool valid;
+    } cases[] = {
+        {{"a", "b"}, false},
+        {{"/abs/a", "/abs/b"}, true},
+        {{"-out", "m", "/abs/a", "/abs/b"}, false},
+        {{"-out", "/abs/m", "/abs/a", "/abs/b"}, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.args));
+        world w;
+        w.cwd = "/home/u\x01x";
+        frontend::CompareOptions options;
+        ASSERT_TRUE(parse(options, c.args));
+        EXPECT_EQ(options.validate(w.env()), c.valid);
+        EXPECT_EQ(w.printed, std::vector<int>{});
+    }
+}
