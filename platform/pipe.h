@@ -141,6 +141,12 @@ class pipe {
 /// passed; it never makes a connection.
 [[nodiscard]] bool wait_named_pipe(std::string_view name, std::uint32_t timeout_ms);
 
+/// Whether a live server holds name, with room for a client or not: a server whose queue
+/// is full (POSIX) or whose instances are all busy (Windows) is there all the same. Never
+/// makes a connection that a server would see (but on POSIX where the kernel's socket table
+/// cannot be asked).
+[[nodiscard]] bool pipe_is_served(std::string_view name);
+
 /// POSIX: removes the socket files of the pipes this process serves, so that nobody takes
 /// them for live once it has ended; call it right before the process ends. Nothing on
 /// Windows, where pipes end with their handles.

@@ -749,6 +749,26 @@ bool wait_named_pipe(std::string_view name, std::uint32_t timeout_ms) {
     }
 }
 
+bool pipe_is_served(std::string_view name) {
+    const std::string dir = pipe_directory();
+    const std::string path = pipe_socket_path(name, dir);
+    struct stat st {};
+    if (path.empty() || !open_pipe_directory(dir, false).valid() || !is_socket_file(path, &st)) {
+        return false;
+    }
+    switch (socket_listener_state(st)) {
+        case listener_state::listening:
+        case listener_state::busy:
+            return true;
+        case listener_state::not_listening:
+            return false;
+        case listener_state::unknown:
+            break;
+    }
+    // A full queue refuses the connection, but only a live server has a queue.
+    return connect_to(path, true).valid() || errno == EAGAIN;
+}
+
 void remove_pipe_files() {
     bound_files& all = our_files();
     std::lock_guard guard(all.mutex);

@@ -295,6 +295,15 @@ bool wait_named_pipe(std::string_view name, std::uint32_t timeout_ms) {
     return WaitNamedPipeA(text.c_str(), timeout_ms) != 0;
 }
 
+bool pipe_is_served(std::string_view name) {
+    const std::string text(name);
+    if (WaitNamedPipeA(text.c_str(), 1)) return true;
+    // Without any instance the wait fails at once (ERROR_FILE_NOT_FOUND); instances that
+    // are all busy let it run out.
+    const DWORD error = GetLastError();
+    return error == ERROR_SEM_TIMEOUT || error == ERROR_PIPE_BUSY;
+}
+
 void remove_pipe_files() {}
 
 bool unguessable_pipe_token(std::uint32_t&) { return false; }

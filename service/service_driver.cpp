@@ -86,9 +86,10 @@ class failure_pacer {
     std::chrono::milliseconds pause_{0};
 };
 
-// Whether a live server, another service of this user, holds the launcher request pipe.
+// Whether a live server, another service of this user, holds the launcher request pipe; a
+// service too busy to take a front end now is there all the same.
 bool launcher_pipe_is_served() {
-    return platform::wait_named_pipe(common::launcher_request_pipe_name(the_service().login), 1);
+    return platform::pipe_is_served(common::launcher_request_pipe_name(the_service().login));
 }
 
 void drop_connection(platform::pipe& launcher) {

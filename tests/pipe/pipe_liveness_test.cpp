@@ -82,28 +82,42 @@ class pipe_liveness : public ::testing::Test {
     fs::path short_dir_;
 };
 
-TEST_F(pipe_liveness, wait_named_pipe_answers_by_what_listens_at_the_name) {
+TEST_F(pipe_liveness, wait_named_pipe_and_pipe_is_served_answer_by_what_listens_at_the_name) {
     const std::string name = R"(\\.\pipe\t\w)";
     const std::string path = socket_path(name);
     struct wait_case {
         const char* what;
         std::function<void(std::vector<pipe>&, std::vector<int>&)> setup;
         bool available;
+        bool served;  // a live server holds the name, room or not
     };
     const wait_case cases[] = {
-        {"no file", [](auto&, auto&) {}, false},
-        {"a dead server's file", [&](auto&, auto&) { close(bound_socket(path, true)); }, false},
+        {"no file", [](auto&, auto&) {}, false, false},
+        {"a dead server's file", [&](auto&, auto&) { close(bound_socket(path, true)); }, false,
+         false},
         {"a socket bound but not listening",
-         [&](auto&, auto& fds) { fds.push_back(bound_socket(path, false)); }, false},
+         [&](auto&, auto& fds) { fds.push_back(bound_socket(path, false)); }, false, false},
         {"a live server",
-         [&](auto& pipes, auto&) { pipes.push_back(pipe::create_server(name, options())); }, true},
+         [&](auto& pipes, auto&) { pipes.push_back(pipe::create_server(name, options())); }, true,
+         true},
         {"a single-instance server that has its client",
          [&](auto& pipes, auto&) {
              pipes.push_back(pipe::create_server(name, options()));
              pipes.push_back(pipe::open(name, pipe_open::read_write));
              EXPECT_EQ(pipes[0].wait_for_client(), connect_status::connected);
          },
-         false},
+         false, true},
+        {"a server whose queue is full",
+         [&](auto& pipes, auto& fds) {
+             pipes.push_back(pipe::create_server(name, options()));
+             const int waiting = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+             sockaddr_un addr{};
+             addr.sun_family = AF_UNIX;
+             std::strncpy(addr.sun_path, path.c_str(), sizeof addr.sun_path - 1);
+             EXPECT_EQ(connect(waiting, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+             fds.push_back(waiting);
+         },
+         false, true},
         {"a multi-instance server with one place left",
          [&](auto& pipes, auto&) {
              pipes.push_back(pipe::create_server(name, options(2)));
@@ -111,7 +125,7 @@ TEST_F(pipe_liveness, wait_named_pipe_answers_by_what_listens_at_the_name) {
              EXPECT_EQ(pipes[0].wait_for_client(), connect_status::connected);
              pipes.push_back(pipe::create_server(name, options(2)));
          },
-         true},
+         true, true},
     };
     for (const wait_case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -119,6 +133,7 @@ TEST_F(pipe_liveness, wait_named_pipe_answers_by_what_listens_at_the_name) {
         std::vector<int> fds;
         c.setup(pipes, fds);
         const auto start = steady::now();
+        EXPECT_EQ(platform::pipe_is_served(name), c.served);
         EXPECT_EQ(platform::wait_named_pipe(name, 30), c.available);
         if (!c.available) {
             EXPECT_GE(steady::now() - start, 30ms) << "gave up before its time";

@@ -1,7 +1,13 @@
 // How the service starts, ends and is replaced when the client or the service goes away.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -161,7 +167,8 @@ TEST(service_lifecycle, a_client_that_cannot_be_started_ends_the_service_at_the_
         const std::string& folder = r.folder;
         EXPECT_TRUE(std::regex_match(first_line, std::regex("\"" + client_line_pattern(folder))))
             << r.what << ": " << first_line;
-        EXPECT_EQ(log.substr(first_end + 1), "Could not create ZORV process\nFailed to launch ZORV \n\n")
+        EXPECT_EQ(log.substr(first_end + 1),
+                  "Could not create ZORV process\nFailed to launch ZORV \n\n")
             << r.what;
         EXPECT_FALSE(fs::exists(w.client_dir / "argv.txt")) << r.what;
     }
@@ -204,6 +211,50 @@ TEST(service_lifecycle, a_second_start_leaves_the_live_service_its_log_and_pid_f
         EXPECT_TRUE(process_alive(*live)) << r.what;
         w.box.kill_product_processes();
     }
+}
+
+}  // namespace
+}  // namespace service_e2e
+
+namespace service_e2e {
+namespace {
+
+TEST(service_lifecycle, a_live_service_with_a_full_queue_keeps_its_log_and_pid_file) {
+    world w;
+    ASSERT_EQ(w.trelmerge({"a.txt", "b.txt"}).exit_code, 0);
+    const auto live = w.service_pid();
+    ASSERT_TRUE(live.has_value());
+    const std::string marker = "line of the live service\n";
+    std::ofstream(w.box.user_work_dir() / "zorv_service.log", std::ios::app) << marker;
+    // Stopped, it takes no front end, and they queue until the queue is full.
+    ASSERT_EQ(kill(*live, SIGSTOP), 0);
+    rlimit files{};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &files), 0);
+    files.rlim_cur = files.rlim_max;
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &files), 0);
+    const std::string path =
+        platform::pipe_socket_path(launcher_pipe_name(), w.box.pipe_dir().string());
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::strncpy(addr.sun_path, path.c_str(), sizeof addr.sun_path - 1);
+    std::vector<int> queued;
+    for (int fd = 0; fd >= 0 && queued.size() < 100000;) {
+        fd = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        if (fd >= 0 && connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+            ASSERT_EQ(errno, EAGAIN);
+            close(fd);
+            fd = -1;
+        }
+        if (fd >= 0) queued.push_back(fd);
+    }
+
+    const auto second = w.run("zorv_service", {(w.box.product_dir() / "ZorvHome").string()});
+    EXPECT_EQ(second.exit_code, 255);
+    EXPECT_EQ(second.out, "zorv_service is already running for this user; this one ends\n");
+    EXPECT_EQ(w.service_pid(), live);
+    EXPECT_NE(w.service_log().find(marker), std::string::npos);
+    for (int fd : queued) close(fd);
+    kill(*live, SIGKILL);
 }
 
 }  // namespace
