@@ -36,7 +36,8 @@ void install_test_connect_pause() {
     const char* value = std::getenv(connect_pause_env);
     if (value == nullptr) return;
     if (auto schedule = connect_schedule_for_pause_ms(value)) {
-        set_connect_schedule(std::move(*schedule));
+        const char* wait = std::getenv(connect_wait_env);
+        set_connect_schedule(with_connect_wait_ms(std::move(*schedule), wait ? wait : ""));
     }
 }
 

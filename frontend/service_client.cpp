@@ -37,16 +37,34 @@ char ascii_lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - '
 
 void set_connect_schedule(connect_schedule schedule) { current_schedule = std::move(schedule); }
 
-std::optional<connect_schedule> connect_schedule_for_pause_ms(std::string_view text) {
-    // Nine digits at most: a pause of days is no test's wish, and the value stays in range.
+namespace {
+
+// Milliseconds of a test hook. Nine digits at most: a pause of days is no test's wish, and
+// the value stays in range.
+std::optional<std::uint32_t> hook_ms(std::string_view text) {
     if (text.empty() || text.size() > 9) return std::nullopt;
     std::uint32_t ms = 0;
     for (const char c : text) {
         if (c < '0' || c > '9') return std::nullopt;
         ms = ms * 10 + static_cast<std::uint32_t>(c - '0');
     }
+    return ms;
+}
+
+}  // namespace
+
+std::optional<connect_schedule> connect_schedule_for_pause_ms(std::string_view text) {
+    const std::optional<std::uint32_t> ms = hook_ms(text);
+    if (!ms) return std::nullopt;
     connect_schedule schedule;
-    schedule.pause = [ms](unsigned) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); };
+    schedule.pause = [ms = *ms](unsigned) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    };
+    return schedule;
+}
+
+connect_schedule with_connect_wait_ms(connect_schedule schedule, std::string_view text) {
+    if (const std::optional<std::uint32_t> ms = hook_ms(text)) schedule.wait_timeout_ms = *ms;
     return schedule;
 }
 
@@ -142,6 +160,12 @@ bool send_service_request(const std::string& request, std::string& reply) {
             schedule.pause(schedule.pause_seconds);
         } else {
             default_pause(schedule.pause_seconds);
+        }
+        // The service found before may serve another pipe folder (a session with a runtime
+        // directory of its own beside one without), or may have ended since: a pipe that no
+        // live server holds after the first wait and its pause gets a service of its own.
+        if (attempt == 0 && !platform::pipe_is_served(name)) {
+            (void)(schedule.restart ? schedule.restart() : start_service());
         }
     }
 

@@ -19,6 +19,9 @@ struct connect_schedule {
     std::uint32_t wait_timeout_ms = 10000;
     unsigned pause_seconds = 10;
     std::function<void(unsigned seconds)> pause;  // default: libquentnt's sleep
+    /// Starts a service when no live server holds the pipe after the first wait and its
+    /// pause; default: start_service.
+    std::function<int()> restart;
 };
 
 /// Replaces the schedule used by send_service_request (tests, and the test hook of main).
@@ -32,6 +35,14 @@ inline constexpr const char* connect_pause_env = "VARNEX_CONNECT_PAUSE_MS";
 
 /// The schedule for a value of connect_pause_env; nothing when it is not a decimal number.
 std::optional<connect_schedule> connect_schedule_for_pause_ms(std::string_view text);
+
+/// Test hook of the real binary beside connect_pause_env: when it holds a decimal number,
+/// each wait of the connect loop times out after that many milliseconds instead of 10000.
+inline constexpr const char* connect_wait_env = "VARNEX_CONNECT_WAIT_MS";
+
+/// schedule with its wait time-out taken from a value of connect_wait_env; unchanged when
+/// that is not a decimal number.
+connect_schedule with_connect_wait_ms(connect_schedule schedule, std::string_view text);
 
 /// The first token of a pid file read as a signed 32-bit integer.
 std::optional<std::int32_t> read_pid(std::istream& in);

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <optional>
 #include <thread>
 
 #include "common/pipe_names.h"
@@ -124,12 +125,29 @@ TEST_F(exchange, without_a_pipe_waits_thirteen_times_then_logs_the_pipe_name) {
     frontend::connect_schedule schedule;
     schedule.wait_timeout_ms = 20;
     schedule.pause = [this](unsigned) { ++pauses_; };
+    int restarts = 0;
+    schedule.restart = [&restarts] { return ++restarts, 0; };  // a service that never comes
     frontend::set_connect_schedule(schedule);
     std::string reply;
     EXPECT_FALSE(frontend::send_service_request("q", reply));
     EXPECT_EQ(pauses_, 13);
+    EXPECT_EQ(restarts, 1);
     EXPECT_EQ(log(), "Unable to obtain pipe " + pipe_name() + "\n");
     EXPECT_EQ(pipe_name(),
               std::string(R"(\\.\pipe\qorva\tarvel\varnex71\zorv_service_pipe_request)") +
                   sysutl_myloginname());
+}
+
+TEST_F(exchange, a_pipe_nobody_serves_after_the_first_wait_gets_a_service_of_its_own) {
+    // The service found at start listens in another pipe folder, or has ended since.
+    frontend::connect_schedule schedule;
+    schedule.wait_timeout_ms = 20;
+    schedule.pause = [this](unsigned) { ++pauses_; };
+    std::optional<fake_relay> started;
+    schedule.restart = [&started] { return started.emplace("<boolean>1</boolean>"), 0; };
+    frontend::set_connect_schedule(schedule);
+    std::string reply;
+    EXPECT_TRUE(frontend::send_service_request("q", reply));
+    EXPECT_EQ(reply, "<boolean>1</boolean>");
+    EXPECT_EQ(pauses_, 1);
 }

@@ -257,5 +257,23 @@ TEST(service_lifecycle, a_live_service_with_a_full_queue_keeps_its_log_and_pid_f
     kill(*live, SIGKILL);
 }
 
+TEST(service_lifecycle, a_live_service_of_another_pipe_folder_gets_a_neighbour_for_this_one) {
+    // A desktop session's service listens in its runtime directory; an ssh session of the
+    // same user, without one, shares the temporary folder and so the pid file.
+    world w;
+    const fs::path desktop_pipes = w.box.root() / "desktop-pipes";
+    w.env["VARNEX_PIPE_DIR"] = desktop_pipes.string();
+    ASSERT_EQ(w.trelmerge({"a.txt", "b.txt"}).exit_code, 0);
+    const auto desktop = w.service_pid();
+    ASSERT_TRUE(desktop.has_value());
+
+    w.env["VARNEX_PIPE_DIR"] = w.box.pipe_dir().string();
+    w.env["VARNEX_CONNECT_WAIT_MS"] = "200";
+    const auto run = w.trelmerge({"a.txt", "b.txt"});
+    EXPECT_EQ(run.exit_code, 0) << run.out << run.err;
+    EXPECT_NE(w.service_pid(), desktop);
+    EXPECT_TRUE(process_alive(*desktop));
+}
+
 }  // namespace
 }  // namespace service_e2e
