@@ -82,7 +82,8 @@ class pipe {
                                             create_error* error = nullptr);
 
     /// Opens an existing pipe by name (CreateFileA, OPEN_EXISTING, no sharing). The
-    /// handle reads in byte mode until set_message_read_mode(). Invalid on failure.
+    /// handle reads in byte mode until set_message_read_mode(). Invalid on failure. A busy
+    /// pipe (POSIX: a full queue) is tried again for a bounded time.
     [[nodiscard]] static pipe open(std::string_view name, pipe_open access);
 
     [[nodiscard]] bool valid() const;
@@ -94,6 +95,13 @@ class pipe {
     /// pipe stops listening after its client.
     [[nodiscard]] connect_status wait_for_client(const process* watch = nullptr,
                                                  std::uint32_t timeout_ms = no_timeout);
+
+    /// Server: waits until both a and b have their client, in whichever order they come,
+    /// within timeout_ms in all; an end that has its client already counts. POSIX: both
+    /// listeners are watched at once, so a client of another user is dropped as soon as it
+    /// comes to either, and never holds a queue while the wait is on the other.
+    [[nodiscard]] static connect_status wait_for_clients(pipe& a, pipe& b,
+                                                         std::uint32_t timeout_ms);
 
     /// Client: switch this handle to message read mode.
     bool set_message_read_mode();

@@ -50,6 +50,12 @@ constexpr int watch_poll_ms = 50;
 /// its pipe within milliseconds of its start, so a short poll costs the first run little.
 constexpr auto wait_poll = std::chrono::milliseconds(1);
 
+/// How long open keeps trying a pipe whose queue is full, and how often. A pair's queue is
+/// full only while a connection of another user waits there, which its server drops as
+/// soon as it comes.
+constexpr auto busy_retry = std::chrono::seconds(2);
+constexpr auto busy_retry_pause = std::chrono::microseconds(100);
+
 class unique_fd {
   public:
     unique_fd() = default;
@@ -178,7 +184,38 @@ bool peer_is_same_user(int fd) {
     return cred.uid == us;
 }
 
-/// Reads exactly size bytes; false on end of stream or error.
+/// Takes one queued client of listener lfd into connection; false with errno 0 when it was
+/// another user's and dropped, else with accept's errno.
+bool accept_client(int lfd, bool single_instance, unique_fd& connection) {
+    errno = 0;
+    unique_fd client(::accept4(lfd, nullptr, nullptr, SOCK_CLOEXEC));
+    if (!client.valid()) return false;
+    if (!peer_is_same_user(client.get())) {
+        errno = 0;
+        return false;
+    }
+    connection = std::move(client);
+    // A single-instance pipe refuses later clients at once, but keeps its name until it is
+    // closed, as its one instance still exists.
+    if (single_instance) ::shutdown(lfd, SHUT_RD);
+    return true;
+}
+
+/// Whether a failed accept_client leaves the listener fit to wait on: nobody was queued,
+/// another instance or the client itself was quicker, or a client of another user was
+/// dropped.
+bool accept_may_go_on() {
+    return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR || errno == ECONNABORTED ||
+           errno == 0;
+}
+
+/// Milliseconds for poll until deadline (never negative); -1 when unbounded.
+int poll_time_left(bool bounded, steady::time_point deadline) {
+    if (!bounded) return -1;
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - steady::now());
+    return static_cast<int>(std::clamp<std::int64_t>(left.count(), 0, 1 << 30));
+}
+
 /// Reads exactly size bytes; got (when given) tells how many came before a failure.
 bool read_exact(int fd, void* buffer, std::size_t size, std::size_t* got = nullptr) {
     auto* p = static_cast<char*>(buffer);
@@ -524,8 +561,17 @@ pipe pipe::open(std::string_view name, pipe_open access) {
     // A socket whose connect failed can try again: one socket serves both tries.
     unique_fd fd = new_client_socket();
     if (!fd.valid()) return result;
-    const bool connected = connect_socket(fd.get(), path, true) ||
-                           (errno == ENOENT && connect_socket(fd.get(), path, false));
+    const auto connect_either = [&] {
+        return connect_socket(fd.get(), path, true) ||
+               (errno == ENOENT && connect_socket(fd.get(), path, false));
+    };
+    bool connected = connect_either();
+    // A full queue: as on Windows, where a busy pipe is waited for, try again for a while.
+    for (const auto give_up = steady::now() + busy_retry;
+         !connected && errno == EAGAIN && steady::now() < give_up;) {
+        std::this_thread::sleep_for(busy_retry_pause);
+        connected = connect_either();
+    }
     // The server's credentials as of its listen(): a socket of another user at our name
     // must not receive our request.
     if (!connected || !connected_blocking(fd.get()) || !peer_is_same_user(fd.get())) {
@@ -549,37 +595,20 @@ connect_status pipe::wait_for_client(const process* watch, std::uint32_t timeout
     if (impl_->dropped || lfd < 0) return connect_status::failed;
     const bool bounded = timeout_ms != no_timeout;
     const auto deadline = steady::now() + std::chrono::milliseconds(bounded ? timeout_ms : 0);
-    // Takes one queued client; false with errno 0 when it was another user's and dropped.
-    const auto accept_client = [&]() -> bool {
-        errno = 0;
-        unique_fd client(::accept4(lfd, nullptr, nullptr, SOCK_CLOEXEC));
-        if (!client.valid()) return false;
-        if (!peer_is_same_user(client.get())) {
-            errno = 0;
-            return false;
-        }
-        impl_->connection = std::move(client);
-        // A single-instance pipe refuses later clients at once, but keeps its name until
-        // it is closed, as its one instance still exists.
-        if (impl_->owned) ::shutdown(lfd, SHUT_RD);
-        return true;
-    };
+    const bool single_instance = impl_->owned != nullptr;
     // A client that is already queued is taken without a poll first.
     bool look_first = true;
     for (;;) {
         if (look_first) {
             look_first = false;
-            if (accept_client()) return connect_status::connected;
-            if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR &&
-                errno != ECONNABORTED && errno != 0) {
-                return connect_status::failed;
+            if (accept_client(lfd, single_instance, impl_->connection)) {
+                return connect_status::connected;
             }
+            if (!accept_may_go_on()) return connect_status::failed;
         }
         int wait_ms = watch ? watch_poll_ms : -1;
         if (bounded) {
-            const auto left =
-                std::chrono::ceil<std::chrono::milliseconds>(deadline - steady::now());
-            const int left_ms = static_cast<int>(std::max<std::int64_t>(left.count(), 0));
+            const int left_ms = poll_time_left(true, deadline);
             wait_ms = wait_ms < 0 ? left_ms : std::min(wait_ms, left_ms);
         }
         pollfd p{lfd, POLLIN, 0};
@@ -593,14 +622,41 @@ connect_status pipe::wait_for_client(const process* watch, std::uint32_t timeout
             if (bounded && steady::now() >= deadline) return connect_status::timed_out;
             continue;
         }
-        if (accept_client()) return connect_status::connected;
-        // Another instance took the connection, the client gave up first, or it was
-        // another user's and dropped.
-        if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR || errno == ECONNABORTED ||
-            errno == 0) {
-            continue;
+        if (accept_client(lfd, single_instance, impl_->connection)) {
+            return connect_status::connected;
         }
-        return connect_status::failed;
+        if (!accept_may_go_on()) return connect_status::failed;
+    }
+}
+
+connect_status pipe::wait_for_clients(pipe& a, pipe& b, std::uint32_t timeout_ms) {
+    pipe* const ends[] = {&a, &b};
+    for (pipe* end : ends) {
+        if (!end->impl_ || !end->impl_->server()) return connect_status::failed;
+    }
+    const bool bounded = timeout_ms != no_timeout;
+    const auto deadline = steady::now() + std::chrono::milliseconds(bounded ? timeout_ms : 0);
+    for (;;) {
+        pollfd listening[2];
+        nfds_t count = 0;
+        for (pipe* end : ends) {
+            impl& s = *end->impl_;
+            if (s.connection.valid()) continue;
+            const int lfd = s.server()->fd;
+            if (s.dropped || lfd < 0) return connect_status::failed;
+            // Everything queued is taken now: a client of another user is dropped at once,
+            // so that it never holds the queue that our client needs.
+            while (!s.connection.valid()) {
+                if (accept_client(lfd, s.owned != nullptr, s.connection)) break;
+                if (!accept_may_go_on()) return connect_status::failed;
+                if (errno != 0) break;  // nothing queued any more
+            }
+            if (!s.connection.valid()) listening[count++] = pollfd{lfd, POLLIN, 0};
+        }
+        if (count == 0) return connect_status::connected;
+        const int ready = ::poll(listening, count, poll_time_left(bounded, deadline));
+        if (ready < 0 && errno != EINTR) return connect_status::failed;
+        if (ready == 0 && steady::now() >= deadline) return connect_status::timed_out;
     }
 }
 

@@ -215,6 +215,22 @@ connect_status pipe::wait_for_client(const process* watch, std::uint32_t timeout
     return connect_status::failed;
 }
 
+connect_status pipe::wait_for_clients(pipe& a, pipe& b, std::uint32_t timeout_ms) {
+    // No pipe of another user gets through the security descriptor: one end after the other.
+    const bool bounded = timeout_ms != no_timeout;
+    const ULONGLONG deadline = GetTickCount64() + (bounded ? timeout_ms : 0);
+    for (pipe* end : {&a, &b}) {
+        std::uint32_t left = no_timeout;
+        if (bounded) {
+            const ULONGLONG now = GetTickCount64();
+            left = now >= deadline ? 0 : static_cast<std::uint32_t>(deadline - now);
+        }
+        const connect_status status = end->wait_for_client(nullptr, left);
+        if (status != connect_status::connected) return status;
+    }
+    return connect_status::connected;
+}
+
 bool pipe::set_message_read_mode() {
     if (!impl_) return false;
     DWORD mode = PIPE_READMODE_MESSAGE;

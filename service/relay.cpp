@@ -1,5 +1,3 @@
-#include "service/relay.h"
-
 #include <algorithm>
 #include <charconv>
 #include <chrono>
@@ -10,6 +8,7 @@
 #include <utility>
 
 #include "common/work_dir.h"
+#include "service/relay.h"
 #include "service/service_state.h"
 #include "service/service_texts.h"
 
@@ -119,25 +118,17 @@ void answer_front_end(relay_job& job) {
     }
 }
 
-// Waits, within the pair time-out in all, until the client has opened both pipes of the
-// pair, in either order; a pipe it opened already counts. A client that never does (killed,
-// stopped, faulty) must not hold the relay and its front end for ever.
+// Waits, within the pair time-out, until the client has opened both pipes of the pair, in
+// either order; a pipe it opened already counts. Both are watched at once, so that another
+// user's connection to either is dropped as it comes. A client that never opens them
+// (killed, stopped, faulty) must not hold the relay and its front end for ever.
 bool wait_for_pair(relay_job& job) {
-    using clock = std::chrono::steady_clock;
-    const clock::time_point deadline =
-        clock::now() + std::chrono::milliseconds(the_service().pair_timeout_ms);
-    for (platform::pipe* end : {&job.request_pipe, &job.response_pipe}) {
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - clock::now());
-        const auto wait_ms = static_cast<std::uint32_t>(std::max<std::int64_t>(left.count(), 0));
-        const platform::connect_status status = end->wait_for_client(nullptr, wait_ms);
-        if (status == platform::connect_status::connected) continue;
-        common::write_log_line(status == platform::connect_status::timed_out
-                                   ? pair_timeout_text
-                                   : pair_wait_failure_text);
-        return false;
-    }
-    return true;
+    const platform::connect_status status = platform::pipe::wait_for_clients(
+        job.request_pipe, job.response_pipe, the_service().pair_timeout_ms);
+    if (status == platform::connect_status::connected) return true;
+    common::write_log_line(status == platform::connect_status::timed_out ? pair_timeout_text
+                                                                         : pair_wait_failure_text);
+    return false;
 }
 
 }  // namespace

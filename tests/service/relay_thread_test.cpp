@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstddef>
 #include <cstring>
 #include <functional>
 #include <future>
@@ -22,6 +23,7 @@
 #include "service/service_state.h"
 #include "tests/service/posted.h"
 #include "tests/support/sandbox.h"
+#include "tests/support/second_user.h"
 
 #if defined(__has_feature)
 #if __has_feature(thread_sanitizer)
@@ -261,6 +263,74 @@ TEST(relay_thread, ends_at_the_first_failed_step_without_forwarding_or_answering
             << f.what;
     }
     service::the_service().pair_timeout_ms = 30000;
+}
+
+// A pair as the service makes it (kept out of the file system), its relay, and a client that
+// opens the response pipe first and answers true.
+struct abstract_pair {
+    pipe launcher, to_client, from_client;
+    abstract_pair() {
+        auto server = [](const std::string& name, platform::pipe_access access, int instances,
+                         bool in_file_system) {
+            platform::pipe_server_options options;
+            options.access = access;
+            options.max_instances = instances;
+            options.in_file_system = in_file_system;
+            return pipe::create_server(name, options);
+        };
+        launcher = server(launcher_name, platform::pipe_access::duplex,
+                          platform::unlimited_instances, true);
+        to_client = server(request_name, platform::pipe_access::outbound, 1, false);
+        from_client = server(response_name, platform::pipe_access::inbound, 1, false);
+    }
+    static std::optional<std::string> client() {
+        pipe response = pipe::open(response_name, platform::pipe_open::write);
+        pipe req = pipe::open(request_name, platform::pipe_open::read);
+        if (!req.valid() || !response.valid() || !req.set_message_read_mode()) return {};
+        auto got = read_whole(req);
+        if (got) response.write("<boolean>1</boolean>");
+        return got;
+    }
+    static std::optional<std::string> front_end() {
+        pipe p = pipe::open(launcher_name, platform::pipe_open::read_write);
+        if (!p.valid() || !p.set_message_read_mode() || !p.write("<methodCall/>")) return {};
+        return read_whole(p);
+    }
+};
+
+TEST(relay_thread, connections_of_another_user_at_both_pair_pipes_take_nothing_from_the_client) {
+    std::string why;
+    const auto user = test_support::second_user(why);
+    if (!user) GTEST_SKIP() << why;
+    test_support::sandbox box;
+    abstract_pair pair;
+    // Their connections wait in both queues, as an attacker's that lists abstract sockets
+    // and connects to each as it appears.
+    test_support::stranger they(*user);
+    const std::string paths[] = {
+        platform::pipe_socket_path(request_name, platform::pipe_directory()),
+        platform::pipe_socket_path(response_name, platform::pipe_directory())};
+    ASSERT_TRUE(they.hold([&] {
+        int held = 0;
+        for (const std::string& path : paths) {
+            sockaddr_un addr{};
+            addr.sun_family = AF_UNIX;
+            std::memcpy(addr.sun_path + 1, path.data(), path.size());
+            const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+            const auto length =
+                static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + path.size());
+            held += ::connect(fd, reinterpret_cast<const sockaddr*>(&addr), length) == 0;
+        }
+        return held == 2 ? 0 : -1;
+    }));
+    auto front_end = std::async(std::launch::async, abstract_pair::front_end);
+    ASSERT_EQ(pair.launcher.wait_for_client(), platform::connect_status::connected);
+    std::thread relay(service::relay_thread,
+                      new service::relay_job{std::move(pair.launcher), std::move(pair.to_client),
+                                             std::move(pair.from_client)});
+    EXPECT_EQ(abstract_pair::client(), service_test::posted("<methodCall/>"));
+    relay.join();
+    EXPECT_EQ(front_end.get(), "<boolean>1</boolean>");
 }
 
 TEST(framed_request_fits, refuses_a_body_whose_head_would_pass_the_four_gib_length) {

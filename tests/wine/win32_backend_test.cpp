@@ -217,6 +217,22 @@ TEST(win32_pipe, the_writer_of_an_outbound_pipe_sees_its_reader_go) {
     EXPECT_EQ(noticed.wait_for(20s), std::future_status::ready) << "did not notice the reader go";
 }
 
+TEST(win32_pipe, a_busy_server_is_served_and_a_pair_wait_that_timed_out_is_taken_up_again) {
+    const std::string a = unique_pipe_name("pair_a"), b = unique_pipe_name("pair_b");
+    EXPECT_FALSE(platform::pipe_is_served(a));
+    pipe server_a = pipe::create_server(a, options(pipe_access::outbound));
+    pipe server_b = pipe::create_server(b, options(pipe_access::inbound));
+    EXPECT_TRUE(platform::pipe_is_served(a));
+    EXPECT_EQ(pipe::wait_for_clients(server_a, server_b, 50), connect_status::timed_out);
+    pipe client_a = pipe::open(a, pipe_open::read);
+    pipe client_b = pipe::open(b, pipe_open::write);
+    ASSERT_TRUE(client_a.valid() && client_b.valid());
+    EXPECT_EQ(pipe::wait_for_clients(server_a, server_b, 5000), connect_status::connected);
+    // Its one instance taken, the name is busy, and served all the same.
+    EXPECT_FALSE(platform::wait_named_pipe(a, 1));
+    EXPECT_TRUE(platform::pipe_is_served(a));
+}
+
 TEST(win32_process, run_and_wait_passes_each_argument_unchanged_and_returns_the_exit_code) {
     const std::string dir = temp_folder("argv");
     const std::string record = dir + "\\argv.rec";
