@@ -29,6 +29,10 @@ constexpr std::size_t reply_limit = 1023;
 // Set before any exchange, by main or by a test; the run is single-threaded.
 connect_schedule current_schedule;
 
+// Whether this run started a service: one started here is given the whole schedule to make
+// its pipe (a wait fails at once on Windows while it is still starting).
+bool started_here = false;
+
 void default_pause(unsigned seconds) { libquentnt::sleep(seconds); }
 
 char ascii_lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
@@ -141,6 +145,7 @@ std::string get_service_path() {
 }
 
 int start_service() {
+    started_here = true;
     // Nobody waits for the service: it outlives this run. Started from its argv, so that a
     // product folder holding a quote still names the program.
     const platform::process service = platform::start_hidden_detached(
@@ -164,7 +169,7 @@ bool send_service_request(const std::string& request, std::string& reply) {
         // The service found before may serve another pipe folder (a session with a runtime
         // directory of its own beside one without), or may have ended since: a pipe that no
         // live server holds after the first wait and its pause gets a service of its own.
-        if (attempt == 0 && !platform::pipe_is_served(name)) {
+        if (attempt == 0 && !started_here && !platform::pipe_is_served(name)) {
             (void)(schedule.restart ? schedule.restart() : start_service());
         }
     }

@@ -20,7 +20,7 @@ struct connect_schedule {
     unsigned pause_seconds = 10;
     std::function<void(unsigned seconds)> pause;  // default: libquentnt's sleep
     /// Starts a service when no live server holds the pipe after the first wait and its
-    /// pause; default: start_service.
+    /// pause, unless this run has started one already; default: start_service.
     std::function<int()> restart;
 };
 
