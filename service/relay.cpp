@@ -1,3 +1,5 @@
+#include "service/relay.h"
+
 #include <algorithm>
 #include <charconv>
 #include <chrono>
@@ -8,7 +10,6 @@
 #include <utility>
 
 #include "common/work_dir.h"
-#include "service/relay.h"
 #include "service/service_state.h"
 #include "service/service_texts.h"
 
@@ -118,17 +119,30 @@ void answer_front_end(relay_job& job) {
     }
 }
 
-// Waits, within the pair time-out, until the client has opened both pipes of the pair, in
-// either order; a pipe it opened already counts. Both are watched at once, so that another
-// user's connection to either is dropped as it comes. A client that never opens them
-// (killed, stopped, faulty) must not hold the relay and its front end for ever.
+// Waits until the client has opened both pipes of the pair, in either order; a pipe it
+// opened already counts. A client that never does (killed, stopped, faulty) must not hold the
+// relay and its front end for ever, so the pair time-out runs from the hand-over of the front
+// end: a relay started ahead waits as long as it takes before that, since a client that is
+// slow while nobody needs the pair must not cost the next front end its request.
 bool wait_for_pair(relay_job& job) {
-    const platform::connect_status status = platform::pipe::wait_for_clients(
-        job.request_pipe, job.response_pipe, the_service().pair_timeout_ms);
-    if (status == platform::connect_status::connected) return true;
-    common::write_log_line(status == platform::connect_status::timed_out ? pair_timeout_text
-                                                                         : pair_wait_failure_text);
-    return false;
+    using clock = std::chrono::steady_clock;
+    const std::chrono::milliseconds timeout(the_service().pair_timeout_ms);
+    for (;;) {
+        const bool handed = job.front_end_ready.load(std::memory_order_acquire);
+        // Unhanded, one round of the time-out's length: a hand-over during it comes at most
+        // that long before its own deadline, so the round never outlasts that deadline.
+        const clock::time_point deadline = (handed ? job.handed_at : clock::now()) + timeout;
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - clock::now());
+        const auto wait_ms = static_cast<std::uint32_t>(std::max<std::int64_t>(left.count(), 0));
+        const platform::connect_status status =
+            platform::pipe::wait_for_clients(job.request_pipe, job.response_pipe, wait_ms);
+        if (status == platform::connect_status::connected) return true;
+        if (status == platform::connect_status::timed_out && !handed) continue;
+        common::write_log_line(status == platform::connect_status::timed_out
+                                   ? pair_timeout_text
+                                   : pair_wait_failure_text);
+        return false;
+    }
 }
 
 }  // namespace
@@ -141,6 +155,7 @@ bool framed_request_fits(std::size_t body_size) {
 
 void hand_front_end(relay_job& job, platform::pipe launcher) {
     job.launcher_pipe = std::move(launcher);
+    job.handed_at = std::chrono::steady_clock::now();
     job.front_end_ready.store(true, std::memory_order_release);
     job.front_end_ready.notify_one();
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -18,8 +19,10 @@ struct relay_job {
     platform::pipe request_pipe;
     platform::pipe response_pipe;
     /// False while a relay started ahead of its front end waits for launcher_pipe; the
-    /// accept loop fills launcher_pipe, then sets this and wakes the relay.
+    /// accept loop fills launcher_pipe and handed_at, then sets this and wakes the relay.
     std::atomic<bool> front_end_ready{true};
+    /// When the front end was handed over: the pair time-out runs from here.
+    std::chrono::steady_clock::time_point handed_at = std::chrono::steady_clock::now();
 };
 
 /// Gives a relay started ahead its front end's connection.

@@ -298,6 +298,25 @@ struct abstract_pair {
     }
 };
 
+TEST(relay_thread, a_relay_started_ahead_gives_its_client_time_until_a_front_end_is_handed_over) {
+    test_support::sandbox box;
+    service::the_service().pair_timeout_ms = 100;
+    abstract_pair pair;
+    auto* job = new service::relay_job{{}, std::move(pair.to_client), std::move(pair.from_client)};
+    job->front_end_ready = false;
+    std::thread relay(service::relay_thread, job);
+    // A client slower than the time-out while no front end needs the pair.
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    auto client = std::async(std::launch::async, abstract_pair::client);
+    auto front_end = std::async(std::launch::async, abstract_pair::front_end);
+    ASSERT_EQ(pair.launcher.wait_for_client(), platform::connect_status::connected);
+    service::hand_front_end(*job, std::move(pair.launcher));
+    relay.join();
+    EXPECT_EQ(client.get(), service_test::posted("<methodCall/>"));
+    EXPECT_EQ(front_end.get(), "<boolean>1</boolean>");
+    service::the_service().pair_timeout_ms = 30000;
+}
+
 TEST(relay_thread, connections_of_another_user_at_both_pair_pipes_take_nothing_from_the_client) {
     std::string why;
     const auto user = test_support::second_user(why);
