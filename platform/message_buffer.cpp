@@ -39,12 +39,20 @@ bool message_buffer::reserve(std::size_t capacity) {
     return true;
 }
 
-bool read_message_into(pipe& from, message_buffer& buffer) {
+bool read_message_into(pipe& from, message_buffer& buffer, pipe* watched, bool* watched_gone) {
     std::size_t room = first_read_size;
+    bool first = true;
     for (;;) {
         const std::size_t used = buffer.size();
         if (!buffer.reserve(used + room)) return false;
-        const io_result r = from.read(buffer.data() + used, buffer.capacity() - used);
+        char* const into = buffer.data() + used;
+        const std::size_t size = buffer.capacity() - used;
+        bool gone = false;
+        const io_result r = first && watched != nullptr
+                                ? from.read_unless_gone(into, size, *watched, gone)
+                                : from.read(into, size);
+        first = false;
+        if (watched_gone != nullptr && gone) *watched_gone = true;
         if (r.status == io_status::failed) return true;
         buffer.resize_within_capacity(used + r.count);
         if (r.status == io_status::ok || r.count == 0) return true;

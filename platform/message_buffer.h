@@ -39,7 +39,10 @@ class message_buffer {
 /// Appends the rest of one message to buffer: a first read of a few KiB, then, when the
 /// message goes on, the room it still needs at once (doubling where the pipe cannot tell).
 /// A pipe that breaks leaves what came before. False only when memory ran out, with the
-/// message then incomplete.
-[[nodiscard]] bool read_message_into(pipe& from, message_buffer& buffer);
+/// message then incomplete. When watched is given, the first read gives up, with
+/// *watched_gone set and nothing read, if watched's peer goes before anything comes
+/// (pipe::read_unless_gone).
+[[nodiscard]] bool read_message_into(pipe& from, message_buffer& buffer, pipe* watched = nullptr,
+                                     bool* watched_gone = nullptr);
 
 }  // namespace platform

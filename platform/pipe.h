@@ -111,6 +111,12 @@ class pipe {
     /// always ok, and empty messages give nothing. failed at the end of the connection.
     [[nodiscard]] io_result read(void* buffer, std::size_t size);
 
+    /// read(), unless the peer of watched closes its end of the connection before anything
+    /// comes to read: then nothing is read, and the result is failed with watched_gone set.
+    /// A peer that only shut down its sending side still counts as there.
+    [[nodiscard]] io_result read_unless_gone(void* buffer, std::size_t size, pipe& watched,
+                                             bool& watched_gone);
+
     /// Bytes of the current message not read yet, after a read that gave more_data
     /// (PeekNamedPipe); 0 when no message is partly read. Lets a reader size its buffer
     /// once instead of growing it. After a failed read it tells whether the connection broke
@@ -134,8 +140,9 @@ class pipe {
     /// the peer. POSIX: the instance cannot take another client.
     void disconnect();
 
-    /// Blocks until the peer has closed its end or gone away.
-    void wait_for_peer_gone();
+    /// Blocks until the peer has closed its end or gone away (true), or timeout_ms has passed
+    /// (false).
+    bool wait_for_peer_gone(std::uint32_t timeout_ms = no_timeout);
 
     void close();
 

@@ -702,6 +702,29 @@ io_result pipe::read(void* buffer, std::size_t size) {
     return {io_status::ok, count};
 }
 
+io_result pipe::read_unless_gone(void* buffer, std::size_t size, pipe& watched,
+                                 bool& watched_gone) {
+    watched_gone = false;
+    if (impl_ && !impl_->in_message && impl_->connection.valid() && watched.impl_ &&
+        watched.impl_->connection.valid()) {
+        // Only hang-ups of the watched end are asked for (POLLHUP comes unasked): bytes it
+        // sends, or its shutting down its sending side, must not wake us.
+        pollfd p[2] = {{impl_->connection.get(), POLLIN, 0},
+                       {watched.impl_->connection.get(), 0, 0}};
+        for (;;) {
+            const int ready = ::poll(p, 2, -1);
+            if (ready < 0 && errno == EINTR) continue;
+            // Something to read, or this end broke: read() tells which.
+            if (ready < 0 || p[0].revents != 0) break;
+            if ((p[1].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+                watched_gone = true;
+                return {io_status::failed, 0};
+            }
+        }
+    }
+    return read(buffer, size);
+}
+
 std::size_t pipe::message_bytes_left() { return impl_ && impl_->in_message ? impl_->remaining : 0; }
 
 bool pipe::write(std::string_view data) {
@@ -767,14 +790,17 @@ void pipe::disconnect() {
     impl_->dropped = true;
 }
 
-void pipe::wait_for_peer_gone() {
-    if (!impl_ || !impl_->connection.valid()) return;
+bool pipe::wait_for_peer_gone(std::uint32_t timeout_ms) {
+    if (!impl_ || !impl_->connection.valid()) return true;
+    const bool bounded = timeout_ms != no_timeout;
+    const auto deadline = steady::now() + std::chrono::milliseconds(bounded ? timeout_ms : 0);
     // Only hang-ups are asked for: data the peer sends must not wake us over and over.
     pollfd p{impl_->connection.get(), POLLRDHUP, 0};
     for (;;) {
-        int ready = ::poll(&p, 1, -1);
+        int ready = ::poll(&p, 1, poll_time_left(bounded, deadline));
         if (ready < 0 && errno == EINTR) continue;
-        if (ready < 0 || (p.revents & (POLLRDHUP | POLLHUP | POLLERR | POLLNVAL))) return;
+        if (ready < 0 || (p.revents & (POLLRDHUP | POLLHUP | POLLERR | POLLNVAL))) return true;
+        if (ready == 0 && steady::now() >= deadline) return false;
     }
 }
 

@@ -109,6 +109,45 @@ DWORD WINAPI watch_process(void* arg) {
     return 0;
 }
 
+// Whether the peer of h has gone: for a server end, its client closed its end; for a client
+// end, the server has gone. A server end may lack read access (outbound), which
+// PeekNamedPipe and the state queries need; ConnectNamedPipe on a connected instance returns
+// at once: ERROR_PIPE_CONNECTED while the client is there, ERROR_NO_DATA once it has closed
+// its end. (On an instance still listening it would wait for a client, and then watch it.)
+bool peer_gone(HANDLE h, bool server) {
+    if (server) return !ConnectNamedPipe(h, nullptr) && GetLastError() != ERROR_PIPE_CONNECTED;
+    return !PeekNamedPipe(h, nullptr, 0, nullptr, nullptr, nullptr);  // ERROR_BROKEN_PIPE
+}
+
+// How often a read that watches another pipe looks at that pipe's peer.
+constexpr DWORD gone_poll_ms = 50;
+
+// A read that gives up when the peer of another pipe goes. Without overlapped I/O the read
+// cannot wait on two things at once, so a helper thread watches the other pipe and cancels
+// the blocked ReadFile with CancelSynchronousIo, repeated until the reader says it has
+// returned (as connect_watch does).
+struct gone_watch {
+    HANDLE watched = nullptr;
+    bool server = false;
+    HANDLE reader = nullptr;  // the thread blocked in ReadFile
+    HANDLE done = nullptr;    // set once ReadFile has returned
+    volatile LONG gone = 0;
+};
+
+DWORD WINAPI watch_peer(void* arg) {
+    auto* w = static_cast<gone_watch*>(arg);
+    for (;;) {
+        if (WaitForSingleObject(w->done, gone_poll_ms) != WAIT_TIMEOUT) return 0;
+        if (peer_gone(w->watched, w->server)) break;
+    }
+    InterlockedExchange(&w->gone, 1);
+    while (WaitForSingleObject(w->done, 0) == WAIT_TIMEOUT) {
+        CancelSynchronousIo(w->reader);
+        WaitForSingleObject(w->done, 10);
+    }
+    return 0;
+}
+
 }  // namespace
 
 pipe pipe::create_server(std::string_view name, const pipe_server_options& options,
@@ -246,6 +285,36 @@ io_result pipe::read(void* buffer, std::size_t size) {
     return {io_status::failed, got};
 }
 
+io_result pipe::read_unless_gone(void* buffer, std::size_t size, pipe& watched,
+                                 bool& watched_gone) {
+    watched_gone = false;
+    DWORD waiting = 0;
+    // A message already there is read at once, without a helper.
+    if (!impl_ || !watched.impl_ ||
+        (PeekNamedPipe(impl_->handle, nullptr, 0, nullptr, &waiting, nullptr) && waiting > 0)) {
+        return read(buffer, size);
+    }
+    gone_watch w;
+    w.watched = watched.impl_->handle;
+    w.server = watched.impl_->server;
+    DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &w.reader, 0,
+                    FALSE, DUPLICATE_SAME_ACCESS);
+    w.done = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    HANDLE helper =
+        w.reader && w.done ? CreateThread(nullptr, 0, watch_peer, &w, 0, nullptr) : nullptr;
+    const io_result result = read(buffer, size);
+    if (w.done) SetEvent(w.done);
+    if (helper) {
+        WaitForSingleObject(helper, INFINITE);
+        CloseHandle(helper);
+    }
+    for (HANDLE h : {w.reader, w.done})
+        if (h) CloseHandle(h);
+    // A read that completed counts even when the peer went meanwhile.
+    if (result.status == io_status::failed && w.gone) watched_gone = true;
+    return result;
+}
+
 std::size_t pipe::message_bytes_left() {
     DWORD left = 0;
     if (!impl_ || !PeekNamedPipe(impl_->handle, nullptr, 0, nullptr, nullptr, &left)) return 0;
@@ -279,23 +348,13 @@ void pipe::disconnect() {
     if (impl_) DisconnectNamedPipe(impl_->handle);
 }
 
-void pipe::wait_for_peer_gone() {
-    if (!impl_) return;
+bool pipe::wait_for_peer_gone(std::uint32_t timeout_ms) {
+    if (!impl_) return true;
+    const ULONGLONG start = GetTickCount64();
     for (;;) {
-        if (impl_->server) {
-            // A server end may lack read access (outbound), which PeekNamedPipe and the
-            // state queries need. ConnectNamedPipe on a connected instance returns at once:
-            // ERROR_PIPE_CONNECTED while the client is there, ERROR_NO_DATA once it has
-            // closed its end.
-            if (ConnectNamedPipe(impl_->handle, nullptr)) {
-                // It was listening and a client has just connected: watch that one.
-            } else if (GetLastError() != ERROR_PIPE_CONNECTED) {
-                return;
-            }
-        } else if (!PeekNamedPipe(impl_->handle, nullptr, 0, nullptr, nullptr, nullptr)) {
-            return;  // ERROR_BROKEN_PIPE: the server has gone
-        }
-        Sleep(100);
+        if (peer_gone(impl_->handle, impl_->server)) return true;
+        if (timeout_ms != no_timeout && GetTickCount64() - start >= timeout_ms) return false;
+        Sleep(timeout_ms == no_timeout ? 100 : std::min<DWORD>(100, timeout_ms));
     }
 }
 

@@ -21,7 +21,7 @@ constexpr auto relay_grace = std::chrono::milliseconds(3000);
 std::atomic<bool> quit_logged{false};
 
 void watch_client(void*) {
-    the_service().wrapper_pipe.wait_for_peer_gone();
+    (void)the_service().wrapper_pipe.wait_for_peer_gone();
     log_client_quit();
     wait_for_relays_in_flight();
     // Without the client no further request can be served: relays waiting for it to open

@@ -103,11 +103,17 @@ step forward_request(relay_job& job) {
     return step::done;
 }
 
-// Passes the client's answer to the front end.
+// Passes the client's answer to the front end. A front end that hangs up while the client
+// is still at work ends the pair, so that the client learns that nobody waits for the answer
+// (a merge page it shows must not write the output any more).
 void answer_front_end(relay_job& job) {
     message_buffer answer;
-    if (!read_pipe_message_into(job.response_pipe, answer)) {
+    bool front_end_gone = false;
+    if (!platform::read_message_into(job.response_pipe, answer, &job.launcher_pipe,
+                                     &front_end_gone)) {
         common::write_log_line(out_of_memory_text);
+    } else if (front_end_gone) {
+        common::write_log_line(front_end_gone_text);
     } else if (cut_short(job.response_pipe)) {
         common::write_log_line(answer_cut_text);
     } else if (answer.size() == 0) {

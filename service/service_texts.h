@@ -42,6 +42,8 @@ inline constexpr std::string_view request_too_large_text =
     "The request is too large to forward, dropped";
 inline constexpr std::string_view forward_failure_text =
     "Could not forward the request to ZORV, dropped";
+inline constexpr std::string_view front_end_gone_text =
+    "The front end went away before ZORV answered, request dropped";
 
 inline constexpr std::string_view pair_timeout_text =
     "ZORV did not open the pipe pair in time, request dropped";

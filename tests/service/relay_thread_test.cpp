@@ -214,6 +214,20 @@ TEST(relay_thread, ends_at_the_first_failed_step_without_forwarding_or_answering
              return ended ? std::nullopt : std::optional<std::string>("relay still waiting");
          },
          20000, "Could not forward the request to ZORV, dropped", std::nullopt},
+        {"a front end that hangs up before the answer",
+         [] { (void)pipe::open(launcher_name, platform::pipe_open::read_write).write("<q/>"); },
+         [](const std::atomic<bool>& ended) -> std::optional<std::string> {
+             pipe response = pipe::open(response_name, platform::pipe_open::write);
+             pipe req = pipe::open(request_name, platform::pipe_open::read);
+             if (!req.valid() || !response.valid() || !req.set_message_read_mode())
+                 return "no pair";
+             const auto got = read_whole(req);
+             // The relay ends the pair without waiting for an answer nobody wants.
+             test_support::wait_until([&] { return ended.load(); }, std::chrono::seconds(10));
+             return ended ? got : "relay still waiting";
+         },
+         20000, "The front end went away before ZORV answered, request dropped",
+         "POST /RPC2 HTTP/1.1\r\nContent-Length: 4\r\n\r\n<q/>"},
         {"a pair the client never opens", patient_front_end,
          [](const std::atomic<bool>& ended) -> std::optional<std::string> {
              test_support::wait_until([&] { return ended.load(); }, std::chrono::seconds(10));

@@ -233,6 +233,29 @@ TEST(win32_pipe, a_busy_server_is_served_and_a_pair_wait_that_timed_out_is_taken
     EXPECT_TRUE(platform::pipe_is_served(a));
 }
 
+TEST(win32_pipe, a_read_gives_up_when_the_peer_of_the_watched_pipe_goes) {
+    for (const bool peer_goes : {true, false}) {
+        const std::string in = unique_pipe_name("answer"), front = unique_pipe_name("front");
+        pipe answer = pipe::create_server(in, options(pipe_access::inbound));
+        pipe front_end = pipe::create_server(front, options(pipe_access::duplex));
+        pipe writer = pipe::open(in, pipe_open::write);
+        pipe front_client = pipe::open(front, pipe_open::read_write);
+        ASSERT_TRUE(writer.valid() && front_client.valid());
+        ASSERT_EQ(pipe::wait_for_clients(answer, front_end, 5000), connect_status::connected);
+        auto later = std::async(std::launch::async, [&] {
+            std::this_thread::sleep_for(200ms);
+            return peer_goes ? (front_client.close(), true) : writer.write("answer");
+        });
+        char buf[64];
+        bool gone = false;
+        const auto r = answer.read_unless_gone(buf, sizeof buf, front_end, gone);
+        EXPECT_TRUE(later.get());
+        EXPECT_EQ(gone, peer_goes);
+        EXPECT_EQ(r.status, peer_goes ? io_status::failed : io_status::ok);
+        EXPECT_EQ(std::string(buf, r.count), peer_goes ? "" : "answer");
+    }
+}
+
 TEST(win32_process, run_and_wait_passes_each_argument_unchanged_and_returns_the_exit_code) {
     const std::string dir = temp_folder("argv");
     const std::string record = dir + "\\argv.rec";
