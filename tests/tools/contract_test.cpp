@@ -1,6 +1,7 @@
 // The client served through the real system: front end, relay service and client, from a
 // sandbox product tree.
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -377,6 +378,36 @@ TEST_F(client_in_real_system, compare_pages_are_pruned_at_start_and_after_each_p
     EXPECT_EQ(left.size(), 4u);
     EXPECT_TRUE(left.count("notes.txt"));
     for (const std::string& name : left) EXPECT_EQ(name.find("compare-old"), std::string::npos);
+}
+
+TEST_F(client_in_real_system, a_merge_page_ends_unsaved_when_its_front_end_goes_away) {
+    // A stand-in browser that notes the page it is given; nobody looks at the page.
+    const fs::path browser = box.root() / "browser";
+    const fs::path given = box.root() / "given";
+    test_support::write_file(browser, "#!/bin/sh\necho \"$1\" >> " + given.string() + "\n");
+    fs::permissions(browser, fs::perms::owner_all);
+    file("base.txt", "a\nb\nc\n");
+    file("ours.txt", "a\nours\nc\n");
+    file("theirs.txt", "a\ntheirs\nc\n");
+    test_support::run_options options;
+    options.cwd = box.work_dir().string();
+    options.env = {{"VARNEX_CONNECT_PAUSE_MS", "20"},
+                   {"ZORV_MERGE_UI", "browser"},
+                   {"BROWSER", browser.string()}};
+    test_support::background_program front_end(
+        {(box.product_dir() / "bin" / "trelmerge").string(), "-base", "base.txt", "ours.txt",
+         "theirs.txt", "-out", "out.txt"},
+        options);
+    ASSERT_TRUE(test_support::wait_until([&] { return fs::exists(given); })) << client_log();
+    // As an aborted mergetool ends it.
+    ::kill(front_end.pid(), SIGTERM);
+    EXPECT_NE(front_end.wait(std::chrono::seconds(20)), 0);
+    EXPECT_TRUE(test_support::wait_until([&] {
+        return client_log().find("false: the front end went away before the merge was resolved; " +
+                                 (box.work_dir() / "out.txt").string() + " left as it was") !=
+               std::string::npos;
+    })) << client_log();
+    EXPECT_FALSE(fs::exists(box.work_dir() / "out.txt"));
 }
 
 }  // namespace

@@ -87,7 +87,10 @@ int main(int argc, char** argv) {
         context.resolve_conflicts = zorv::merge_page_resolver(context.work_dir, merge_page);
     }
     static const zorv::pair_handler handler{
-        [](std::string_view message) { return zorv::serve_message(message, context); }, log_line};
+        [](std::string_view message, zorv::merge_cancel& cancel) {
+            return zorv::serve_message(message, context, &cancel);
+        },
+        log_line};
     // The version tells, after an upgrade, which client served.
     log_line("zorvexplorer " + std::string(common::product_version()) + " serving " + wrapper);
     if (!zorv::run_client(wrapper, handler)) {

@@ -153,7 +153,7 @@ outcome run_compare(const request& r, const client_context& context) {
             "page " + path + ": " + describe_changes(r.display_names, in.texts, in.facts)};
 }
 
-outcome run_merge(const request& r, const client_context& context) {
+outcome run_merge(const request& r, const client_context& context, merge_cancel& cancel) {
     // Relative to the client's folder is no place a user meant.
     if (!r.output->starts_with('/')) return failed(*r.output + ": not an absolute path");
     const contributor_texts in = read_contributors(r);
@@ -171,7 +171,8 @@ outcome run_merge(const request& r, const client_context& context) {
     };
     std::string not_shown;
     if (!merged.clean() && !merged.chunks.empty() && context.resolve_conflicts) {
-        const merge_session_result s = context.resolve_conflicts(merged, *r.output, write_output);
+        const merge_session_result s =
+            context.resolve_conflicts(merged, *r.output, write_output, cancel);
         switch (s.end) {
             case merge_session_end::saved:
                 return {boolean_response(true),
@@ -206,7 +207,8 @@ std::string describe(const request& r) {
     return s;
 }
 
-std::string serve_checked_message(std::string_view message, const client_context& context) {
+std::string serve_checked_message(std::string_view message, const client_context& context,
+                                  merge_cancel& cancel) {
     const auto answer = [&](std::string_view what, const outcome& o) {
         if (context.log) {
             context.log(std::string(what) + ": " + o.summary);
@@ -226,17 +228,20 @@ std::string serve_checked_message(std::string_view message, const client_context
     if (std::string reason = check_call(call, r); !reason.empty()) {
         return answer(call.method, fault(fault_invalid_params, reason));
     }
-    const outcome o = r.method == compare_method ? run_compare(r, context) : run_merge(r, context);
+    const outcome o =
+        r.method == compare_method ? run_compare(r, context) : run_merge(r, context, cancel);
     return answer(describe(r), o);
 }
 
 }  // namespace
 
-std::string serve_message(std::string_view message, const client_context& context) {
+std::string serve_message(std::string_view message, const client_context& context,
+                          merge_cancel* cancel) {
     // One request must never end the client: whatever it throws becomes its answer.
     std::string reason;
     try {
-        return serve_checked_message(message, context);
+        merge_cancel never_cancelled;
+        return serve_checked_message(message, context, cancel ? *cancel : never_cancelled);
     } catch (const std::bad_alloc&) {
         reason = "out of memory";
     } catch (const std::exception& e) {

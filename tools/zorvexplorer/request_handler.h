@@ -31,6 +31,8 @@ struct client_context {
 /// is no call we serve. Never empty.
 /// Logs one line naming the method, the files and the outcome. Whatever serving throws
 /// (out of memory included) is logged and answered false.
-std::string serve_message(std::string_view message, const client_context& context);
+/// cancel, when given, ends a merge in the user's hands as cancelled once it is set.
+std::string serve_message(std::string_view message, const client_context& context,
+                          merge_cancel* cancel = nullptr);
 
 }  // namespace zorv

@@ -222,6 +222,14 @@ merge_session_result run_merge_session(const merge_result& merged, const std::st
     log("merge page for " + output_name + " served on " + host);
     merge_session_result result;
     if (options.open_page && options.open_page(url)) {
+        // Nobody waits for an answer once the front end has gone: end now, writing nothing.
+        std::optional<merge_cancel::listening> front_end_gone;
+        if (options.cancel != nullptr) {
+            front_end_gone.emplace(*options.cancel, [&state] {
+                std::lock_guard saving(state.save_mutex());  // a save under way decides
+                state.end(merge_session_end::cancelled, std::string(front_end_gone_detail));
+            });
+        }
         result = state.wait(options);
     } else {
         result = {merge_session_end::not_served, "no browser could be started"};

@@ -19,6 +19,8 @@ struct merge_session_options {
     /// Opens the page's URL in the user's browser; false when nothing could be started.
     std::function<bool(const std::string& url)> open_page;
     std::function<void(std::string_view)> log;
+    /// When given, ends the session as cancelled once it is set (the front end went away).
+    merge_cancel* cancel = nullptr;
 };
 
 /// Serves the merge page for merged on 127.0.0.1 at a random port, under a random token

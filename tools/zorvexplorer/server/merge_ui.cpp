@@ -38,8 +38,10 @@ std::string merge_page_launcher(const std::string& url) {
 
 conflict_resolver merge_page_resolver(std::string work_dir, merge_session_options options) {
     return [work_dir = std::move(work_dir), options = std::move(options)](
-               const merge_result& merged, const std::string& output, const output_writer& save) {
+               const merge_result& merged, const std::string& output, const output_writer& save,
+               merge_cancel& cancel) {
         merge_session_options session = options;
+        session.cancel = &cancel;
         std::string launcher;
         session.open_page = [&](const std::string& url) {
             if (!work_dir.empty()) {

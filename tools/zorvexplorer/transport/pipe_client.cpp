@@ -1,8 +1,11 @@
 #include "tools/zorvexplorer/transport/pipe_client.h"
 
 #include <algorithm>
+#include <atomic>
 #include <exception>
 #include <memory>
+#include <system_error>
+#include <thread>
 
 #include "platform/thread.h"
 #include "tools/zorvexplorer/transport/http_frame.h"
@@ -12,6 +15,10 @@ namespace zorv {
 namespace {
 
 constexpr std::size_t read_chunk = 4096;
+
+// How long a pair's watch waits at a time before it looks whether the answer is there: the
+// service usually ends the pair right after the answer, so this bounds only the rare rest.
+constexpr std::uint32_t pair_watch_round_ms = 200;
 
 struct pair_job {
     pipe_pair_names names;
@@ -108,7 +115,36 @@ void serve_pair(const pipe_pair_names& names, const pair_handler& handler) {
             "), dropped unanswered");
         return;
     }
-    if (!response.write(handler.answer(*message))) {
+    // The service ends the pair when its front end goes away: nobody waits for the answer
+    // then, and a merge still in the user's hands must write nothing.
+    merge_cancel cancel;
+    std::atomic<bool> answered{false};
+    std::thread watch;
+    try {
+        watch = std::thread([&] {
+            while (!answered.load()) {
+                if (request.wait_for_peer_gone(pair_watch_round_ms)) {
+                    if (!answered.load()) cancel.cancel();
+                    return;
+                }
+            }
+        });
+    } catch (const std::system_error&) {
+        log("pair " + names.request + " is served unwatched: no thread for the watch");
+    }
+    // Ends the watch once the answer is written, when the service ends the pair anyway.
+    struct end_watch {
+        std::atomic<bool>& answered;
+        std::thread& watch;
+        ~end_watch() {
+            answered = true;
+            if (watch.joinable()) watch.join();
+        }
+    } end_watch{answered, watch};
+    const std::string answer = handler.answer(*message, cancel);
+    if (cancel.cancelled()) {
+        log("pair " + names.request + " was ended by the service before the answer");
+    } else if (!response.write(answer)) {
         log("cannot write the answer to " + names.response);
     }
 }

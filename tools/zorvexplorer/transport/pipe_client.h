@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/pipe.h"
+#include "tools/zorvexplorer/merge/conflict_resolver.h"
 
 namespace zorv {
 
@@ -30,9 +31,10 @@ struct pipe_pair_names {
 std::vector<pipe_pair_names> parse_announcement(std::string_view message);
 
 /// What serving the pairs needs from the client: the answer to one request message (the
-/// whole message, HTTP head included) and the log.
+/// whole message, HTTP head included; cancel is set when the pair goes away before the answer
+/// is there, its front end having gone) and the log.
 struct pair_handler {
-    std::function<std::string(std::string_view message)> answer;
+    std::function<std::string(std::string_view message, merge_cancel& cancel)> answer;
     std::function<void(std::string_view)> log;
 };
 
@@ -41,6 +43,8 @@ struct pair_handler {
 std::optional<std::string> read_message(platform::pipe& pipe);
 
 /// Opens the pair, reads the request, writes the answer as one message. Logs what fails.
+/// While the answer is made, the pair is watched: once the service ends it, the answer is
+/// cancelled.
 void serve_pair(const pipe_pair_names& names, const pair_handler& handler);
 
 /// Reads announcements from the wrapper pipe and serves each pair on a thread of its own,
