@@ -654,9 +654,11 @@ connect_status pipe::wait_for_clients(pipe& a, pipe& b, std::uint32_t timeout_ms
             if (!s.connection.valid()) listening[count++] = pollfd{lfd, POLLIN, 0};
         }
         if (count == 0) return connect_status::connected;
+        // Checked here too: connections of another user that keep coming must not keep the
+        // wait from its end.
+        if (bounded && steady::now() >= deadline) return connect_status::timed_out;
         const int ready = ::poll(listening, count, poll_time_left(bounded, deadline));
         if (ready < 0 && errno != EINTR) return connect_status::failed;
-        if (ready == 0 && steady::now() >= deadline) return connect_status::timed_out;
     }
 }
 
