@@ -23,8 +23,8 @@
 #include <thread>
 #include <vector>
 
+#include "common/login_name.h"
 #include "common/pipe_names.h"
-#include "common/product_runtime.h"
 #include "platform/message_buffer.h"
 #include "platform/pipe.h"
 #include "platform/thread.h"
@@ -221,7 +221,7 @@ figures measure(const fs::path& bin, int cold_runs) {
     options.env["FAKE_CLIENT_MODE"] = "true";
     const std::vector<std::string> trelmerge{(box.product_dir() / "bin/trelmerge").string(),
                                              "a.txt", "b.txt"};
-    const std::string relay = common::launcher_request_pipe_name(sysutl_myloginname());
+    const std::string relay = common::launcher_request_pipe_name(common::login_name());
 
     // Cold first runs: no service, no socket.
     std::vector<double> cold_ms;

@@ -1,6 +1,6 @@
 #include "common/product_dir.h"
 
-#include "common/product_runtime.h"
+#include "runtime/product_runtime.h"
 
 namespace common {
 

@@ -4,8 +4,9 @@
 #include <cstdio>
 #include <string>
 
-#include "common/product_runtime.h"
+#include "common/login_name.h"
 #include "platform/files.h"
+#include "runtime/product_runtime.h"
 
 namespace common {
 
@@ -34,11 +35,10 @@ bool setup_work_dir() {
     fileutl_get_tmpdir(0, buffer, tmpdir_buffer_size, 0);
     buffer[tmpdir_buffer_size - 1] = '\0';
     const std::string tmpdir = buffer;
-    const char* login = sysutl_myloginname();
+    const std::string login = login_name();
     work_dir = tmpdir;
     if (tmpdir.empty()) return false;
-    work_dir =
-        compose_work_dir(tmpdir, login != nullptr ? login : "", platform::native_path_style());
+    work_dir = compose_work_dir(tmpdir, login, platform::native_path_style());
     if (unix_nt_mkdir(work_dir.c_str(), 0) != 0 && errno != EEXIST) return false;
     // The temporary directory is shared: a directory someone else made or opened under
     // our name could be read or swapped under us.

@@ -2,10 +2,10 @@
 
 #include <climits>
 
-#include "common/product_runtime.h"
 #include "frontend/msg_catalogue.h"
 #include "frontend/request.h"
 #include "platform/process.h"
+#include "runtime/product_runtime.h"
 
 namespace frontend {
 

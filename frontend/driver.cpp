@@ -7,7 +7,6 @@
 #include <string_view>
 
 #include "common/error_prompt.h"
-#include "common/product_runtime.h"
 #include "common/work_dir.h"
 #include "frontend/compare_options.h"
 #include "frontend/msg_catalogue.h"
@@ -15,6 +14,7 @@
 #include "frontend/service_client.h"
 #include "platform/pipe.h"
 #include "platform/pipe_dir.h"
+#include "runtime/product_runtime.h"
 
 namespace frontend {
 

@@ -1,7 +1,7 @@
 // The front end's user messages, printed by the runtime's message printer by position.
 #pragma once
 
-#include "common/product_runtime.h"
+#include "runtime/product_runtime.h"
 
 namespace frontend {
 

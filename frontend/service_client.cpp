@@ -5,13 +5,14 @@
 #include <fstream>
 #include <thread>
 
+#include "common/login_name.h"
 #include "common/pipe_names.h"
 #include "common/product_dir.h"
-#include "common/product_runtime.h"
 #include "common/work_dir.h"
 #include "platform/command_line.h"
 #include "platform/pipe.h"
 #include "platform/process.h"
+#include "runtime/product_runtime.h"
 
 namespace frontend {
 
@@ -154,8 +155,7 @@ int start_service() {
 }
 
 bool send_service_request(const std::string& request, std::string& reply) {
-    const char* login = sysutl_myloginname();
-    const std::string name = common::launcher_request_pipe_name(login != nullptr ? login : "");
+    const std::string name = common::launcher_request_pipe_name(common::login_name());
 
     const connect_schedule& schedule = current_schedule;
     for (int attempt = 0; attempt < schedule.attempts; ++attempt) {

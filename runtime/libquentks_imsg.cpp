@@ -3,7 +3,7 @@
 #include <mutex>
 #include <string>
 
-#include "common/product_runtime.h"
+#include "runtime/product_runtime.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "common/product_runtime.h"
+#include "runtime/product_runtime.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <string>
 
-#include "common/product_runtime.h"
+#include "runtime/product_runtime.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <ctime>
 #include <string_view>
 
-#include "common/product_runtime.h"
+#include "runtime/product_runtime.h"
 
 namespace {
 // The POSIX pipe layer makes every pipe owner-only, so the attributes carry nothing.

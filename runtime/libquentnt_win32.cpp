@@ -12,7 +12,7 @@
 #include <new>
 #include <utility>
 
-#include "common/product_runtime.h"
+#include "runtime/product_runtime.h"
 
 namespace {
 

@@ -10,13 +10,14 @@
 #include <utility>
 
 #include "common/error_prompt.h"
+#include "common/login_name.h"
 #include "common/pipe_names.h"
-#include "common/product_runtime.h"
 #include "common/work_dir.h"
 #include "platform/files.h"
 #include "platform/pipe.h"
 #include "platform/process.h"
 #include "platform/thread.h"
+#include "runtime/product_runtime.h"
 #include "service/client_launch.h"
 #include "service/client_watch.h"
 #include "service/pipe_token.h"
@@ -241,8 +242,7 @@ int zorv_service_main(int argc, char** argv) {
         return service_failure_status;
     }
     service_state& service = the_service();
-    const char* login = sysutl_myloginname();
-    service.login = login != nullptr ? login : "";
+    service.login = common::login_name();
 
     // The launcher request pipe is taken before the log and the pid file: a second service
     // of this user must leave the live one's files alone and end.

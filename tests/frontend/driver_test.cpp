@@ -9,8 +9,8 @@
 #include <cstring>
 #include <functional>
 
+#include "common/login_name.h"
 #include "common/pipe_names.h"
-#include "common/product_runtime.h"
 #include "platform/pipe.h"
 #include "platform/process.h"
 #include "tests/frontend/fake_service.h"
@@ -123,7 +123,7 @@ TEST(trelmerge, starts_a_new_service_over_a_leftover_pid_file_and_socket) {
 
         // A socket file whose listener is gone.
         const std::string socket_path =
-            platform::pipe_socket_path(common::launcher_request_pipe_name(sysutl_myloginname()),
+            platform::pipe_socket_path(common::launcher_request_pipe_name(common::login_name()),
                                        product.box.pipe_dir().string());
         ASSERT_FALSE(socket_path.empty());
         const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);

@@ -5,8 +5,8 @@
 #include <optional>
 #include <thread>
 
+#include "common/login_name.h"
 #include "common/pipe_names.h"
-#include "common/product_runtime.h"
 #include "common/work_dir.h"
 #include "frontend/service_client.h"
 #include "platform/pipe.h"
@@ -14,7 +14,7 @@
 
 namespace {
 
-std::string pipe_name() { return common::launcher_request_pipe_name(sysutl_myloginname()); }
+std::string pipe_name() { return common::launcher_request_pipe_name(common::login_name()); }
 
 // Listens on the launcher request pipe from construction and serves one connection: reads
 // the whole request, then answers with reply (or, without one, closes without answering).
@@ -135,7 +135,7 @@ TEST_F(exchange, without_a_pipe_waits_thirteen_times_then_logs_the_pipe_name) {
     EXPECT_EQ(log(), "Unable to obtain pipe " + pipe_name() + "\n");
     EXPECT_EQ(pipe_name(),
               std::string(R"(\\.\pipe\qorva\tarvel\varnex71\zorv_service_pipe_request)") +
-                  sysutl_myloginname());
+                  common::login_name());
 }
 
 TEST_F(exchange, a_pipe_nobody_serves_after_the_first_wait_gets_a_service_of_its_own) {

@@ -11,8 +11,8 @@
 #include <cstdlib>
 #include <string>
 
+#include "common/login_name.h"
 #include "common/pipe_names.h"
-#include "common/product_runtime.h"
 #include "common/work_dir.h"
 #include "platform/files.h"
 #include "platform/pipe.h"
@@ -47,7 +47,7 @@ int main() {
     platform::write_private_file(common::work_file_path(common::pid_file_name),
                                  std::to_string(platform::current_process_id()),
                                  platform::file_open::truncate);
-    const std::string name = common::launcher_request_pipe_name(sysutl_myloginname());
+    const std::string name = common::launcher_request_pipe_name(common::login_name());
     platform::pipe_server_options options;
     options.max_instances = platform::unlimited_instances;
     for (;;) {

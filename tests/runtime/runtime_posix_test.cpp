@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <string>
 
-#include "common/product_runtime.h"
+#include "runtime/product_runtime.h"
 #include "tests/support/sandbox.h"
 
 namespace {

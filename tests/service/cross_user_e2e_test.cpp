@@ -12,8 +12,8 @@
 #include <cstring>
 #include <functional>
 
+#include "common/login_name.h"
 #include "common/pipe_names.h"
-#include "common/product_runtime.h"
 #include "platform/pipe.h"
 #include "tests/helpers/record_argv.h"
 #include "tests/service/e2e_support.h"
@@ -45,7 +45,7 @@ struct shared_world {
         }
         chmod(w.box.product_dir().c_str(), 0755);
         pipes = shared / ("varnex-pipes-" + std::to_string(geteuid()));
-        work_dir = shared / (std::string(sysutl_myloginname()) + ".trelmerge");
+        work_dir = shared / (common::login_name() + ".trelmerge");
         theirs = shared / "theirs";
         w.env["TMPDIR"] = shared.string();
         w.env["VARNEX_PIPE_DIR"] = pipes.string();

@@ -3,8 +3,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "common/login_name.h"
 #include "common/pipe_names.h"
-#include "common/product_runtime.h"
 #include "platform/pipe.h"
 #include "tests/service_support/fake_client_modes.h"
 
@@ -70,7 +70,7 @@ bool process_alive(int pid) {
 }
 
 std::string launcher_pipe_name() {
-    return common::launcher_request_pipe_name(sysutl_myloginname());
+    return common::launcher_request_pipe_name(common::login_name());
 }
 
 std::optional<std::string> exchange(const std::string& request) {

@@ -16,8 +16,8 @@
 
 #include <regex>
 
+#include "common/login_name.h"
 #include "common/pipe_names.h"
-#include "common/product_runtime.h"
 #include "platform/pipe.h"
 #include "tests/service/e2e_support.h"
 #include "tests/service_support/fake_client_modes.h"
@@ -135,7 +135,7 @@ std::string client_line_pattern(const std::string& folder) {
            R"(-data @user\.home\\\.Tarvel\\ZXE8\\workspace -persistState false -nosplash )"
            R"(-vmargs -Dcom\.qorva\.tarvel\.team\.client\.integration\.wrapperpipe=)"
            R"("\\\\\.\\pipe\\qorva\\tarvel\\varnex71\\zorv_service_pipe[0-9]+)" +
-           std::string(sysutl_myloginname()) + "\"";
+           common::login_name() + "\"";
 }
 
 TEST(service_lifecycle, a_client_that_cannot_be_started_ends_the_service_at_the_first_front_end) {

@@ -8,8 +8,8 @@
 #include <map>
 #include <set>
 
+#include "common/login_name.h"
 #include "common/pipe_names.h"
-#include "common/product_runtime.h"
 #include "platform/pipe.h"
 #include "tests/support/run_program.h"
 #include "tests/support/sandbox.h"
@@ -60,7 +60,7 @@ class client_in_real_system : public testing::Test {
 /// A front end's exchange with the running service: the whole answer, "" when dropped.
 std::string exchange(const std::string& request) {
     platform::pipe p = platform::pipe::open(
-        common::launcher_request_pipe_name(sysutl_myloginname()), platform::pipe_open::read_write);
+        common::launcher_request_pipe_name(common::login_name()), platform::pipe_open::read_write);
     std::string answer;
     if (!p.valid() || !p.set_message_read_mode() || !p.write(request)) return answer;
     char buffer[4096];

@@ -12,11 +12,11 @@
 #include <thread>
 #include <vector>
 
-#include "common/product_runtime.h"
 #include "platform/files.h"
 #include "platform/pipe.h"
 #include "platform/process.h"
 #include "platform/thread.h"
+#include "runtime/product_runtime.h"
 #include "tests/helpers/record_argv.h"
 
 namespace {

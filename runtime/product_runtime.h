@@ -1,5 +1,5 @@
-// Declarations of the product runtime calls (libquentks, libquentnt) that the
-// three programs make. The implementations live in runtime/.
+// The product runtime's calls (libquentks, libquentnt) that the three programs make, as
+// the libraries declare them; the stand-in implementations stand beside this header.
 #pragma once
 
 #include <cstdint>
