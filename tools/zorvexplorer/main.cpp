@@ -5,7 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "common/product_runtime.h"
 #include "common/version.h"
 #include "common/work_dir.h"
 #include "platform/files.h"
@@ -51,7 +50,6 @@ void show_page(const std::string& path) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    ks_system_init();
     const std::vector<std::string> args(argv + 1, argv + argc);
     const std::string wrapper = zorv::wrapper_pipe_from_args(args);
     if (wrapper.empty()) {
