@@ -24,9 +24,12 @@ struct pipe_server_options {
     std::uint32_t out_buffer = 4096;
     std::uint32_t in_buffer = 4096;
     std::uint32_t default_timeout_ms = 5000;
-    /// From nt_owner_security_attributes; null for the default. On POSIX every pipe is
-    /// owner-only anyway.
-    void* security_attributes = nullptr;
+    /// Only the user who creates the pipe may open it. Windows: the pipe gets the runtime's
+    /// owner-only security attributes (all access for that user, none for anyone else), and
+    /// is not created when they cannot be had; false leaves the system's default. POSIX:
+    /// every pipe is owner-only whatever this says: a client of another user is turned away,
+    /// and a pipe in the file system is a socket of mode 0600 in a private directory.
+    bool owner_only = true;
     /// POSIX: false keeps a single-instance pipe out of the file system (a Linux abstract
     /// socket), for names that only its own client learns; no file is created or removed.
     /// Ignored on Windows and for pipes of several instances.

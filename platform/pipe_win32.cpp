@@ -3,12 +3,14 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdint>
 #include <mutex>
 #include <set>
 #include <string>
 
 #include "platform/pipe.h"
 #include "platform/process.h"
+#include "runtime/product_runtime.h"
 
 namespace platform {
 
@@ -21,6 +23,12 @@ namespace {
 
 // How long pipe::open keeps trying a pipe whose instances are all busy.
 constexpr ULONGLONG busy_retry_ms = 10000;
+
+// What an owner-only pipe grants its owner (FILE_ALL_ACCESS), and the runtime's flag that
+// lets the handle be inherited, as the service has always asked; no child is started with
+// inherited handles.
+constexpr std::uint32_t owner_access = 0x1F01FF;
+constexpr int owner_handle_inheritable = 1;
 
 // Multi-instance pipe names this process has created. The first instance of a name is
 // created with FILE_FLAG_FIRST_PIPE_INSTANCE so that a pipe that someone else set up first
@@ -86,8 +94,8 @@ bool connect_succeeded(HANDLE handle) {
 struct connect_watch {
     HANDLE process = nullptr;  // null: only the time-out counts
     DWORD timeout_ms = INFINITE;
-    HANDLE waiter = nullptr;  // the thread blocked in ConnectNamedPipe
-    HANDLE done = nullptr;    // set once ConnectNamedPipe has returned
+    HANDLE waiter = nullptr;      // the thread blocked in ConnectNamedPipe
+    HANDLE done = nullptr;        // set once ConnectNamedPipe has returned
     volatile LONG cancelled = 0;  // 1: the process ended; 2: the time-out passed
 };
 
@@ -165,9 +173,16 @@ pipe pipe::create_server(std::string_view name, const pipe_server_options& optio
     DWORD instances = options.max_instances >= unlimited_instances
                           ? PIPE_UNLIMITED_INSTANCES
                           : static_cast<DWORD>(std::max(options.max_instances, 1));
-    HANDLE handle = CreateNamedPipeA(
-        text.c_str(), mode, pipe_mode, instances, options.out_buffer, options.in_buffer,
-        options.default_timeout_ms, static_cast<SECURITY_ATTRIBUTES*>(options.security_attributes));
+    SECURITY_ATTRIBUTES* security = nullptr;
+    if (options.owner_only) {
+        // Asked for anew at each creation and never released: the runtime keeps them.
+        security = static_cast<SECURITY_ATTRIBUTES*>(
+            nt_owner_security_attributes(owner_access, owner_handle_inheritable));
+        // Created without them, the pipe would be open to other users.
+        if (!security) return result;
+    }
+    HANDLE handle = CreateNamedPipeA(text.c_str(), mode, pipe_mode, instances, options.out_buffer,
+                                     options.in_buffer, options.default_timeout_ms, security);
     if (handle == INVALID_HANDLE_VALUE) {
         if (error && GetLastError() == ERROR_PIPE_BUSY) *error = create_error::all_instances_busy;
         return result;

@@ -29,7 +29,6 @@ namespace service {
 
 namespace {
 
-constexpr std::uint32_t file_all_access = 0x1F01FF;
 // Back-off while every launcher instance is busy, and after failed waits for a front end.
 constexpr std::chrono::milliseconds busy_first_pause{1};
 constexpr std::chrono::milliseconds busy_longest_pause{100};
@@ -46,7 +45,7 @@ platform::pipe create_service_pipe(std::string_view name, platform::pipe_access 
     options.out_buffer = 4096;
     options.in_buffer = 4096;
     options.default_timeout_ms = 5000;
-    options.security_attributes = nt_owner_security_attributes(file_all_access, 1);
+    options.owner_only = true;
     options.in_file_system = in_file_system;
     return platform::pipe::create_server(name, options, error);
 }

@@ -66,7 +66,7 @@ std::string record_argv_path() {
 TEST(win32_pipe, messages_keep_their_bounds_and_long_ones_arrive_with_more_data) {
     const std::string name = unique_pipe_name("messages");
     auto o = options(pipe_access::inbound);
-    o.security_attributes = nt_owner_security_attributes(0x1F01FF, 1);  // the owner gets in
+    o.owner_only = true;  // the owner gets in
     pipe server = pipe::create_server(name, o);
     ASSERT_TRUE(server.valid());
     auto connected = std::async(std::launch::async, [&] { return server.wait_for_client(); });
