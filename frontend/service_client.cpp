@@ -149,8 +149,11 @@ int start_service() {
     started_here = true;
     // Nobody waits for the service: it outlives this run. Started from its argv, so that a
     // product folder holding a quote still names the program.
-    const platform::process service = platform::start_hidden_detached(
-        service_argv(common::installed_product_dir(), platform::native_path_style()));
+    platform::spawn_options on_its_own;
+    on_its_own.hidden = true;
+    on_its_own.detached = true;
+    const platform::process service = platform::spawn(
+        service_argv(common::installed_product_dir(), platform::native_path_style()), on_its_own);
     return service.valid() ? 0 : -1;
 }
 

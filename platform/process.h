@@ -34,18 +34,33 @@ class process {
     impl* impl_ = nullptr;
 };
 
-/// Starts a program from a Windows-style command line (its first word names the program)
-/// hidden and detached: no window (CREATE_NO_WINDOW, SW_HIDE); on POSIX in a session of
-/// its own with its standard streams on /dev/null. Environment and directory inherited.
-[[nodiscard]] process start_hidden_detached(std::string_view command_line);
+/// How spawn starts a program. The defaults start it as CreateProcessA does without flags:
+/// in this process's directory, with its environment, console and standard streams.
+struct spawn_options {
+    /// The child's current directory; empty for this process's. This process's own directory
+    /// never changes, and a relative program path is still found from it.
+    std::string working_folder;
+    /// No window and no console output: CREATE_NO_WINDOW with SW_HIDE on Windows, the
+    /// standard streams on /dev/null on POSIX.
+    bool hidden = false;
+    /// Not tied to this process's terminal or console, so that it outlives them: a session of
+    /// its own on POSIX; on Windows no share in this console (DETACHED_PROCESS, or the
+    /// windowless console of its own that hidden gives).
+    bool detached = false;
+};
 
-/// As above for a program and its arguments (argv[0] the program's path): on POSIX spawned
-/// as given, so any byte of a path arrives; on Windows joined by join_command_line_quoted.
-[[nodiscard]] process start_hidden_detached(const std::vector<std::string>& argv);
+/// Starts argv[0] with the arguments that follow and does not wait for it; a program name
+/// without a separator is looked up as the platform looks up commands. POSIX: spawned as
+/// given, so any byte of an argument arrives; Windows: joined by join_command_line_quoted.
+/// Invalid when it could not be started (also when working_folder is no folder).
+[[nodiscard]] process spawn(const std::vector<std::string>& argv,
+                            const spawn_options& options = {});
 
-/// Starts a program from a Windows-style command line with no flags, the current
-/// directory and environment inherited (CreateProcessA with defaults).
-[[nodiscard]] process start_process(std::string_view command_line);
+/// For a program whose Windows command line is itself the contract: Windows hands
+/// command_line to CreateProcessA as it stands; POSIX spawns the argv that the Windows
+/// C runtime makes of it (split_command_line).
+[[nodiscard]] process spawn_command_line(std::string_view command_line,
+                                         const spawn_options& options = {});
 
 /// Runs program (a path) with argv (argv[0] included) without a command interpreter,
 /// waits for it and returns its exit code; nothing when it could not be started. POSIX: the
@@ -66,6 +81,5 @@ void reap_children_automatically();
 
 /// The current directory; empty when it can't be read.
 std::string current_directory();
-bool set_current_directory(const std::string& dir);
 
 }  // namespace platform

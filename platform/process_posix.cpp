@@ -76,17 +76,26 @@ std::vector<char*> c_argv(const std::vector<std::string>& argv) {
     return out;
 }
 
-// Starts argv; a first word without a slash is looked up in PATH, as a Windows command
-// line's program name is searched for.
-pid_t spawn(const std::vector<std::string>& argv, bool search_path, spawn_setup& setup) {
-    if (argv.empty() || argv[0].empty() || !setup.ok) return -1;
-    auto args = c_argv(argv);
-    pid_t pid = -1;
-    const bool use_path = search_path && argv[0].find('/') == std::string::npos;
-    const int rc =
-        use_path ? posix_spawnp(&pid, args[0], &setup.actions, &setup.attr, args.data(), environ)
-                 : posix_spawn(&pid, args[0], &setup.actions, &setup.attr, args.data(), environ);
-    return rc == 0 ? pid : -1;
+// Sets up what options ask of a spawn. The working folder is entered by the child alone,
+// between fork and exec, so that no other thread of ours sees its directory change.
+bool apply(const spawn_options& options, spawn_setup& setup) {
+    if (!setup.ok) return false;
+    if (options.hidden) {
+        for (int fd : {0, 1, 2}) {
+            const int mode = fd == 0 ? O_RDONLY : O_WRONLY;
+            if (posix_spawn_file_actions_addopen(&setup.actions, fd, "/dev/null", mode, 0) != 0) {
+                return false;
+            }
+        }
+    }
+    if (options.detached && posix_spawnattr_setflags(&setup.attr, POSIX_SPAWN_SETSID) != 0) {
+        return false;
+    }
+    if (!options.working_folder.empty() &&
+        posix_spawn_file_actions_addchdir_np(&setup.actions, options.working_folder.c_str()) != 0) {
+        return false;
+    }
+    return true;
 }
 
 bool reap(child_state& p, int options) {
@@ -179,31 +188,32 @@ std::optional<int> process::wait_for_exit(std::chrono::milliseconds timeout) con
     }
 }
 
-process start_hidden_detached(std::string_view command_line) {
-    return start_hidden_detached(split_command_line(command_line));
-}
-
-process start_hidden_detached(const std::vector<std::string>& argv) {
+process spawn(const std::vector<std::string>& argv, const spawn_options& options) {
+    if (argv.empty() || argv[0].empty()) return {};
     spawn_setup setup;
-    if (!setup.ok) return {};
-    for (int fd : {0, 1, 2}) {
-        const int mode = fd == 0 ? O_RDONLY : O_WRONLY;
-        if (posix_spawn_file_actions_addopen(&setup.actions, fd, "/dev/null", mode, 0) != 0) {
-            return {};
-        }
+    if (!apply(options, setup)) return {};
+    auto args = c_argv(argv);
+    // A name without a slash is looked up in PATH, as Windows searches for a program name.
+    const bool search_path = argv[0].find('/') == std::string::npos;
+    // The child enters its folder before exec: a relative path is made absolute here, so that
+    // it names the program from our directory, as it does on Windows.
+    std::string program = argv[0];
+    if (!search_path && program[0] != '/' && !options.working_folder.empty()) {
+        const std::string here = current_directory();
+        if (here.empty()) return {};
+        program = here + '/' + program;
     }
-    if (posix_spawnattr_setflags(&setup.attr, POSIX_SPAWN_SETSID) != 0) return {};
-    const pid_t pid = spawn(argv, true, setup);
-    if (pid < 0) return {};
+    pid_t pid = -1;
+    const int rc =
+        search_path
+            ? posix_spawnp(&pid, program.c_str(), &setup.actions, &setup.attr, args.data(), environ)
+            : posix_spawn(&pid, program.c_str(), &setup.actions, &setup.attr, args.data(), environ);
+    if (rc != 0) return {};
     return process_access::make(pid);
 }
 
-process start_process(std::string_view command_line) {
-    const auto argv = split_command_line(command_line);
-    spawn_setup setup;
-    const pid_t pid = spawn(argv, true, setup);
-    if (pid < 0) return {};
-    return process_access::make(pid);
+process spawn_command_line(std::string_view command_line, const spawn_options& options) {
+    return spawn(split_command_line(command_line), options);
 }
 
 std::optional<int> run_and_wait(const std::string& program, const std::vector<std::string>& argv) {
@@ -260,7 +270,5 @@ std::string current_directory() {
         dir.resize(dir.size() * 2);
     }
 }
-
-bool set_current_directory(const std::string& dir) { return chdir(dir.c_str()) == 0; }
 
 }  // namespace platform

@@ -72,29 +72,28 @@ std::optional<int> process::wait_for_exit(std::chrono::milliseconds timeout) con
     return static_cast<int>(code);
 }
 
-process start_hidden_detached(std::string_view command_line) {
+process spawn(const std::vector<std::string>& argv, const spawn_options& options) {
+    if (argv.empty() || argv[0].empty()) return {};
+    return spawn_command_line(join_command_line_quoted(argv), options);
+}
+
+process spawn_command_line(std::string_view command_line, const spawn_options& options) {
     std::vector<char> line = writable_copy(command_line);
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESHOWWINDOW;
-    startup.wShowWindow = SW_HIDE;
+    DWORD flags = 0;
+    if (options.hidden) {
+        // A console of its own without a window: detached from ours as well.
+        startup.dwFlags = STARTF_USESHOWWINDOW;
+        startup.wShowWindow = SW_HIDE;
+        flags = CREATE_NO_WINDOW;
+    } else if (options.detached) {
+        flags = DETACHED_PROCESS;
+    }
+    // The folder is the child's alone; the program is still found from our directory.
+    const char* folder = options.working_folder.empty() ? nullptr : options.working_folder.c_str();
     PROCESS_INFORMATION info{};
-    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
-                        nullptr, &startup, &info))
-        return {};
-    return process_access::make(info);
-}
-
-process start_hidden_detached(const std::vector<std::string>& argv) {
-    return start_hidden_detached(join_command_line_quoted(argv));
-}
-
-process start_process(std::string_view command_line) {
-    std::vector<char> line = writable_copy(command_line);
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION info{};
-    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, flags, nullptr, folder,
                         &startup, &info))
         return {};
     return process_access::make(info);
@@ -134,10 +133,6 @@ std::string current_directory() {
     if (n == 0 || n >= size) return {};
     dir.resize(n);
     return dir;
-}
-
-bool set_current_directory(const std::string& dir) {
-    return SetCurrentDirectoryA(dir.c_str()) != 0;
 }
 
 }  // namespace platform

@@ -28,20 +28,6 @@ std::string client_command_line(std::string_view client_folder, std::string_view
     return line;
 }
 
-namespace {
-
-// Starts the client with the client folder as its current directory; the service's own
-// directory is put back whatever happens.
-platform::process start_client(const std::string& client_folder, const std::string& command) {
-    const std::string saved = platform::current_directory();
-    (void)platform::set_current_directory(client_folder);
-    platform::process client = platform::start_process(command);
-    if (!saved.empty()) (void)platform::set_current_directory(saved);
-    return client;
-}
-
-}  // namespace
-
 bool launch_client(std::string client_folder) {
     service_state& service = the_service();
     platform::process client;
@@ -49,7 +35,11 @@ bool launch_client(std::string client_folder) {
         const std::string command = client_command_line(client_folder, service.wrapper_pipe_name,
                                                         platform::native_path_style());
         common::write_log_line(command);
-        client = start_client(client_folder, command);
+        // The client starts in its folder; the service's own directory, which other threads
+        // share, never changes.
+        platform::spawn_options in_client_folder;
+        in_client_folder.working_folder = client_folder;
+        client = platform::spawn_command_line(command, in_client_folder);
         if (!client.valid()) {
             common::write_log_line(could_not_create_client);
             return false;

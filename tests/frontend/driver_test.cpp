@@ -111,7 +111,7 @@ TEST(trelmerge, sends_the_worked_example_and_exits_by_the_answer) {
 }
 
 TEST(trelmerge, starts_a_new_service_over_a_leftover_pid_file_and_socket) {
-    platform::process ended = platform::start_process("\"/bin/true\"");
+    platform::process ended = platform::spawn({"/bin/true"});
     ASSERT_TRUE(ended.wait_for_exit(std::chrono::seconds(20)).has_value());
     // A dead process, and a live one that is not the service.
     for (const int leftover_pid : {ended.id(), platform::current_process_id()}) {

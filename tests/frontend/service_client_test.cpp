@@ -87,8 +87,7 @@ TEST(is_service_process, rejects_this_process_a_foreign_one_and_a_dead_one) {
 
     // This test program itself, running no test, ends at once on every platform.
     const std::string self = platform::process_executable_path(platform::current_process_id());
-    platform::process ended =
-        platform::start_process(platform::join_command_line({self, "--gtest_filter=-*"}));
+    platform::process ended = platform::spawn({self, "--gtest_filter=-*"});
     ASSERT_TRUE(ended.valid());
     ASSERT_EQ(ended.wait_for_exit(std::chrono::seconds(20)), 0);
     EXPECT_FALSE(frontend::is_service_process(ended.id()));

@@ -57,6 +57,13 @@ std::string own_path() {
     return own;
 }
 
+platform::spawn_options hidden_and_detached() {
+    platform::spawn_options o;
+    o.hidden = true;
+    o.detached = true;
+    return o;
+}
+
 // The helper that records its argv and exits at once; built next to this program.
 std::string record_argv_path() {
     const std::string own = own_path();
@@ -185,7 +192,7 @@ TEST(win32_pipe, wait_for_client_gives_up_when_the_watched_process_ends) {
         pipe::create_server(unique_pipe_name("watched"), options(pipe_access::outbound)));
     ASSERT_TRUE(server->valid());
     auto child = std::make_shared<platform::process>(
-        platform::start_hidden_detached("\"" + record_argv_path() + "\""));
+        platform::spawn({record_argv_path()}, hidden_and_detached()));
     ASSERT_TRUE(child->valid());
     // On a thread of its own, left behind should the wait hang, so that the run goes on.
     auto result = std::make_shared<std::promise<connect_status>>();
@@ -285,8 +292,9 @@ TEST(win32_process, run_and_wait_passes_each_argument_unchanged_and_returns_the_
     RemoveDirectoryA(dir.c_str());
 
     EXPECT_FALSE(platform::run_and_wait("Z:\\no\\such\\program.exe", {"program"}).has_value());
-    EXPECT_FALSE(platform::start_process("Z:\\no\\such\\program.exe").valid());
-    EXPECT_FALSE(platform::start_hidden_detached("Z:\\no\\such\\program.exe a").valid());
+    EXPECT_FALSE(platform::spawn_command_line("Z:\\no\\such\\program.exe").valid());
+    EXPECT_FALSE(
+        platform::spawn_command_line("Z:\\no\\such\\program.exe a", hidden_and_detached()).valid());
 }
 
 TEST(win32_process, the_executable_path_of_this_process_is_found) {

@@ -5,7 +5,6 @@
 #include <filesystem>
 #include <string_view>
 
-#include "platform/command_line.h"
 #include "platform/process.h"
 
 namespace desktop {
@@ -16,6 +15,9 @@ namespace {
 constexpr char path_list_separator = std::filesystem::path::preferred_separator == '\\' ? ';' : ':';
 
 constexpr std::string_view opener = "xdg-open";
+
+// Viewers and browsers run on their own: nobody waits for them, and their output is not ours.
+const platform::spawn_options on_their_own{.working_folder = {}, .hidden = true, .detached = true};
 
 bool env_set(const char* name) {
     const char* v = std::getenv(name);
@@ -47,8 +49,8 @@ bool open_on_desktop(const std::string& path) {
     if (!desktop_session()) return false;
     const std::string program = find_in_path(std::string(opener));
     if (program.empty()) return false;
-    // Detached, so a slow viewer never holds up the answer.
-    return platform::start_hidden_detached(platform::join_command_line({program, path})).valid();
+    // Not waited for, so a slow viewer never holds up the answer.
+    return platform::spawn({program, path}, on_their_own).valid();
 }
 
 std::vector<std::vector<std::string>> browser_commands(std::string_view browser_setting,
@@ -97,8 +99,8 @@ bool open_in_browser(const std::string& url) {
             argv[0].find('/') != std::string::npos ? argv[0] : find_in_path(argv[0]);
         if (program.empty()) continue;
         argv[0] = program;
-        // Detached: a browser that stays open must not hold up the merge's answer.
-        if (platform::start_hidden_detached(platform::join_command_line(argv)).valid()) return true;
+        // Not waited for: a browser that stays open must not hold up the merge's answer.
+        if (platform::spawn(argv, on_their_own).valid()) return true;
     }
     return false;
 }

@@ -5,7 +5,6 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/command_line.h"
 #include "platform/process.h"
 #include "tools/desktop/desktop.h"
 #include "tools/trelprompt/prompt_args.h"
@@ -17,9 +16,11 @@ int main(int argc, char** argv) {
     if (request.prefer_gui && desktop::desktop_session()) {
         const auto command = trelprompt::dialog_command(request, desktop::find_in_path("zenity"),
                                                         desktop::find_in_path("notify-send"));
-        // Detached: the caller waits for this program, not for the user to close a box.
-        if (!command.empty())
-            (void)platform::start_hidden_detached(platform::join_command_line(command));
+        // On its own: the caller waits for this program, not for the user to close a box.
+        platform::spawn_options on_its_own;
+        on_its_own.hidden = true;
+        on_its_own.detached = true;
+        if (!command.empty()) (void)platform::spawn(command, on_its_own);
     }
     return 0;
 }
