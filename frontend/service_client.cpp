@@ -147,13 +147,15 @@ std::string get_service_path() {
 
 int start_service() {
     started_here = true;
+    const std::string product_dir = common::installed_product_dir();
     // Nobody waits for the service: it outlives this run. Started from its argv, so that a
     // product folder holding a quote still names the program.
     platform::spawn_options on_its_own;
     on_its_own.hidden = true;
     on_its_own.detached = true;
     const platform::process service = platform::spawn(
-        service_argv(common::installed_product_dir(), platform::native_path_style()), on_its_own);
+        {get_service_path(), client_folder_path(product_dir, platform::native_path_style())},
+        on_its_own);
     return service.valid() ? 0 : -1;
 }
 
