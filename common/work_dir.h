@@ -13,6 +13,11 @@ inline constexpr std::string_view frontend_log_name = "trelmerge.log";
 inline constexpr std::string_view service_log_name = "zorv_service.log";
 inline constexpr std::string_view pid_file_name = "zorv_service.pid";
 
+/// What both programs show through the prompt tool when setup_work_dir fails; its two
+/// double quotes belong to the text.
+inline constexpr std::string_view work_dir_failure_text =
+    "\" Could not set the temporary directory \"";
+
 /// tmpdir, a separator, login and ".trelmerge" (C:\Temp + alice -> C:\Temp\alice.trelmerge).
 /// The separator is added whatever tmpdir ends with.
 std::string compose_work_dir(std::string_view tmpdir, std::string_view login,

@@ -21,8 +21,6 @@ namespace frontend {
 namespace {
 
 constexpr const char app_name[] = "trelmerge";
-// Shown through the prompt tool with its quote characters.
-constexpr std::string_view work_dir_failure = "\" Could not set the temporary directory \"";
 constexpr std::string_view service_start_failure = "Unable to start zorv_service";
 
 constexpr int exit_success = 0;
@@ -50,7 +48,7 @@ int trelmerge_main(int argc, char** argv) {
     install_test_connect_pause();
 
     if (!common::setup_work_dir()) {
-        common::show_error_prompt(work_dir_failure);
+        common::show_error_prompt(common::work_dir_failure_text);
         return exit_failure;
     }
     common::open_log_file(common::frontend_log_name);

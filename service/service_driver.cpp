@@ -237,7 +237,7 @@ bool write_pid_file() {
 int zorv_service_main(int argc, char** argv) {
     seed_pipe_tokens(static_cast<std::uint32_t>(unix_nt_time(nullptr)));
     if (!common::setup_work_dir()) {
-        common::show_error_prompt(work_dir_failure_text);
+        common::show_error_prompt(common::work_dir_failure_text);
         return service_failure_status;
     }
     service_state& service = the_service();

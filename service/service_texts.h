@@ -1,6 +1,7 @@
-// The service's own texts: the prompt text, its log lines and the debug argument. They
-// stand here, below the driver, the relay, the client launch and the client watch, so that
-// none of those includes another only for a text.
+// The service's own texts: its log lines and the debug argument. They stand here, below the
+// driver, the relay, the client launch and the client watch, so that none of those includes
+// another only for a text. The prompt text, which the front end shows too, is the work
+// directory module's.
 #pragma once
 
 #include <string_view>
@@ -11,8 +12,6 @@ inline constexpr std::string_view debug_argument = "-debug";
 
 // Start-up and the accept loop. Some lines carry a line feed of their own, so the log shows
 // an empty line after them.
-inline constexpr std::string_view work_dir_failure_text =
-    "\" Could not set the temporary directory \"";
 inline constexpr std::string_view wrapper_pipe_failure_text = "Error in creating ZORV pipes\n";
 inline constexpr std::string_view pid_file_failure_text = "Error creating Lock File\n";
 inline constexpr std::string_view launcher_pipe_failure_text =

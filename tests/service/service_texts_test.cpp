@@ -7,6 +7,8 @@
 
 #include <string_view>
 
+#include "common/work_dir.h"
+
 namespace {
 
 TEST(service_texts, stand_exactly_as_the_service_writes_them) {
@@ -15,7 +17,7 @@ TEST(service_texts, stand_exactly_as_the_service_writes_them) {
         std::string_view expected;
     } rows[] = {
         {service::debug_argument, "-debug"},
-        {service::work_dir_failure_text, "\" Could not set the temporary directory \""},
+        {common::work_dir_failure_text, "\" Could not set the temporary directory \""},
         {service::wrapper_pipe_failure_text, "Error in creating ZORV pipes\n"},
         {service::pid_file_failure_text, "Error creating Lock File\n"},
         {service::launcher_pipe_failure_text, "Could not create launcher request pipe\n"},
