@@ -52,8 +52,10 @@ struct CompareOptions {
     std::string encoding;
     std::string type_name;
 
-    /// True when the command line holds a usage error. argv[0] is not looked at.
-    bool parse_command_line(int argc, const char* const* argv);
+    /// Scans the command line into this record (argv[0] is not looked at) and returns
+    /// usage_error: true when the command line has a usage error, false when it is sound.
+    /// The scan goes on after an error, so the record holds every argument either way.
+    [[nodiscard]] bool parse_command_line(int argc, const char* const* argv);
 
     /// One step of the scan; name is without its "-" when is_option.
     void take_argument(std::string_view name, bool is_option, bool is_last);

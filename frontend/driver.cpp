@@ -71,7 +71,8 @@ int trelmerge_main(int argc, char** argv) {
     }
 
     CompareOptions options;
-    if (options.parse_command_line(argc, argv)) {
+    const bool usage_error = options.parse_command_line(argc, argv);
+    if (usage_error) {
         print_catalogue_message(msg_position::usage);
         return exit_failure;
     }

@@ -42,7 +42,8 @@ struct world {
 inline bool parse(frontend::CompareOptions& options, const std::vector<std::string>& args) {
     std::vector<const char*> argv{"trelmerge"};
     for (const auto& a : args) argv.push_back(a.c_str());
-    return !options.parse_command_line(static_cast<int>(argv.size()), argv.data());
+    const bool usage_error = options.parse_command_line(static_cast<int>(argv.size()), argv.data());
+    return !usage_error;
 }
 
 }  // namespace frontend_test
