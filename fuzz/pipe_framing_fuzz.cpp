@@ -72,7 +72,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::size_t total = 0;
     for (int messages = 0; messages < 64; ++messages) {
         platform::message_buffer buffer;
-        const bool whole = service::read_pipe_message_into(server, buffer);
+        const bool whole = service::read_pipe_message(server, buffer);
         total += buffer.size();
         if (total > size) std::abort();
         if (!whole || buffer.size() == 0) break;

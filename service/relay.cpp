@@ -42,14 +42,9 @@ std::string frame_request(std::string_view body) {
     return framed;
 }
 
-bool read_pipe_message_into(platform::pipe& pipe, message_buffer& buffer) {
-    return platform::read_message_into(pipe, buffer);
-}
-
-std::string read_pipe_message(platform::pipe& pipe) {
-    message_buffer buffer;
-    (void)read_pipe_message_into(pipe, buffer);
-    return std::string(buffer.view());
+bool read_pipe_message(platform::pipe& pipe, message_buffer& buffer, platform::pipe* watched,
+                       bool* watched_gone) {
+    return platform::read_message_into(pipe, buffer, watched, watched_gone);
 }
 
 namespace {
@@ -109,8 +104,7 @@ step forward_request(relay_job& job) {
 void answer_front_end(relay_job& job) {
     message_buffer answer;
     bool front_end_gone = false;
-    if (!platform::read_message_into(job.response_pipe, answer, &job.launcher_pipe,
-                                     &front_end_gone)) {
+    if (!read_pipe_message(job.response_pipe, answer, &job.launcher_pipe, &front_end_gone)) {
         common::write_log_line(out_of_memory_text);
     } else if (front_end_gone) {
         common::write_log_line(front_end_gone_text);

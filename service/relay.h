@@ -54,11 +54,12 @@ std::string frame_request(std::string_view body);
 using platform::message_buffer;
 
 /// Appends one whole message, every byte kept, to buffer; a pipe that breaks leaves what
-/// came before. False only when memory ran out, with the message then incomplete.
-[[nodiscard]] bool read_pipe_message_into(platform::pipe& pipe, message_buffer& buffer);
-
-/// One whole message, every byte kept; what came before a failure when the pipe breaks.
-std::string read_pipe_message(platform::pipe& pipe);
+/// came before. False only when memory ran out, with the message then incomplete. When
+/// watched is given, the read gives up, with *watched_gone set, if watched's peer goes
+/// before the message begins.
+[[nodiscard]] bool read_pipe_message(platform::pipe& pipe, message_buffer& buffer,
+                                     platform::pipe* watched = nullptr,
+                                     bool* watched_gone = nullptr);
 
 /// Serves one job and frees it; the start routine of a detached thread.
 void relay_thread(void* job);
