@@ -2,42 +2,43 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <dtl/dtl.hpp>
+
+#include "tools/zorvexplorer/diff/sequence_diff.h"
 
 namespace zorv {
 
 namespace {
 
-// Beyond this many code points a side is shown as changed as a whole: the edit script
-// costs grow with the product of the lengths when the lines differ much.
+// Beyond this many characters a side is shown as changed as a whole.
 constexpr std::size_t longest_compared_line = 4000;
 
-// One code point: its value for comparing and where its bytes start.
-struct code_points {
-    std::vector<std::uint32_t> values;
-    std::vector<std::size_t> starts;  // one more than values: the end of the text
-};
+enum class token_kind { word, number, space, punctuation };
 
-code_points split_code_points(std::string_view s) {
-    code_points cp;
-    std::size_t i = 0;
-    while (i < s.size()) {
-        const auto lead = static_cast<unsigned char>(s[i]);
-        std::size_t len = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
-        if (i + len > s.size()) len = s.size() - i;
-        std::uint32_t v = 0;
-        for (std::size_t k = 0; k < len; ++k) v = v << 8 | static_cast<unsigned char>(s[i + k]);
-        cp.values.push_back(v);
-        cp.starts.push_back(i);
-        i += len;
-    }
-    cp.starts.push_back(s.size());
-    return cp;
+bool is_word_byte(unsigned char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+           c == '_' || c >= 0x80;
+}
+bool is_digit(unsigned char c) { return c >= '0' && c <= '9'; }
+bool is_space(unsigned char c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f' || c == '\r'; }
+
+token_kind kind_of(std::string_view line, byte_span t) {
+    const auto c = static_cast<unsigned char>(line[t.begin]);
+    if (is_digit(c)) return token_kind::number;
+    if (is_space(c)) return token_kind::space;
+    return is_word_byte(c) ? token_kind::word : token_kind::punctuation;
 }
 
-// Adds code point k of side to spans, joining it to the span it touches.
-void mark(std::vector<byte_span>& spans, const code_points& side, std::size_t k) {
-    const byte_span s{side.starts[k], side.starts[k + 1]};
+std::size_t characters(std::string_view s) {
+    return static_cast<std::size_t>(std::count_if(
+        s.begin(), s.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
+}
+
+bool continuation(std::string_view s, std::size_t at) {
+    return at < s.size() && (static_cast<unsigned char>(s[at]) & 0xC0) == 0x80;
+}
+
+void mark(std::vector<byte_span>& spans, byte_span s) {
+    if (s.begin == s.end) return;
     if (!spans.empty() && spans.back().end == s.begin) {
         spans.back().end = s.end;
     } else {
@@ -45,36 +46,93 @@ void mark(std::vector<byte_span>& spans, const code_points& side, std::size_t k)
     }
 }
 
+// One word replaced by another: the characters between their common start and end, or
+// nothing when less than half of the longer word is kept.
+bool refine(std::string_view a, byte_span ta, std::string_view b, byte_span tb,
+            inline_changes& out) {
+    const std::string_view wa = a.substr(ta.begin, ta.end - ta.begin);
+    const std::string_view wb = b.substr(tb.begin, tb.end - tb.begin);
+    std::size_t head = 0;
+    while (head < wa.size() && head < wb.size() && wa[head] == wb[head]) ++head;
+    // Back to the start of a character split by the difference.
+    while (head > 0 && (continuation(wa, head) || continuation(wb, head))) --head;
+    std::size_t tail = 0;
+    while (tail < wa.size() - head && tail < wb.size() - head &&
+           wa[wa.size() - 1 - tail] == wb[wb.size() - 1 - tail])
+        ++tail;
+    while (tail > 0 && (continuation(wa, wa.size() - tail) || continuation(wb, wb.size() - tail)))
+        --tail;
+    if ((head + tail) * 2 < std::max(wa.size(), wb.size())) return false;
+    mark(out.a, {ta.begin + head, ta.end - tail});
+    mark(out.b, {tb.begin + head, tb.end - tail});
+    return true;
+}
+
 }  // namespace
 
+std::vector<byte_span> split_tokens(std::string_view line) {
+    std::vector<byte_span> tokens;
+    std::size_t i = 0;
+    while (i < line.size()) {
+        const auto c = static_cast<unsigned char>(line[i]);
+        std::size_t end = i + 1;
+        if (is_digit(c)) {
+            while (end < line.size() && is_digit(static_cast<unsigned char>(line[end]))) ++end;
+        } else if (is_space(c)) {
+            while (end < line.size() && is_space(static_cast<unsigned char>(line[end]))) ++end;
+        } else if (is_word_byte(c)) {
+            while (end < line.size() && is_word_byte(static_cast<unsigned char>(line[end]))) ++end;
+        }
+        tokens.push_back({i, end});
+        i = end;
+    }
+    return tokens;
+}
+
 inline_changes diff_within_line(std::string_view a, std::string_view b) {
+    if (a == b) return {};
+    if (characters(a) > longest_compared_line || characters(b) > longest_compared_line) return {};
+    const std::vector<byte_span> ta = split_tokens(a);
+    const std::vector<byte_span> tb = split_tokens(b);
+    interner words(ta.size() + tb.size());
+    std::vector<std::uint32_t> ia, ib;
+    for (const byte_span t : ta) ia.push_back(words.id(a.substr(t.begin, t.end - t.begin)));
+    for (const byte_span t : tb) ib.push_back(words.id(b.substr(t.begin, t.end - t.begin)));
+    const std::vector<line_hunk> hunks = diff_ids(ia, ib, words.size());
+
     inline_changes out;
-    if (a == b) return out;
-    const code_points ca = split_code_points(a);
-    const code_points cb = split_code_points(b);
-    if (ca.values.size() > longest_compared_line || cb.values.size() > longest_compared_line)
-        return out;
-    dtl::Diff<std::uint32_t, std::vector<std::uint32_t>> diff(ca.values, cb.values);
-    diff.compose();
-    std::size_t ia = 0;
-    std::size_t ib = 0;
-    std::size_t common = 0;
-    for (const auto& [value, info] : diff.getSes().getSequence()) {
-        (void)value;
-        if (info.type == dtl::SES_COMMON) {
-            ++ia;
-            ++ib;
-            ++common;
-        } else if (info.type == dtl::SES_DELETE) {
-            mark(out.a, ca, ia++);
-        } else {
-            mark(out.b, cb, ib++);
+    std::size_t refined = 0;  // words replaced by a word that keeps most of them
+    for (const line_hunk& h : hunks) {
+        const std::size_t na = h.a_end - h.a_begin;
+        const std::size_t nb = h.b_end - h.b_begin;
+        for (std::size_t k = 0; k < std::max(na, nb); ++k) {
+            if (k < na && k < nb) {
+                const byte_span x = ta[h.a_begin + k];
+                const byte_span y = tb[h.b_begin + k];
+                const token_kind kx = kind_of(a, x);
+                if (na == nb && kx == kind_of(b, y) &&
+                    (kx == token_kind::word || kx == token_kind::number) &&
+                    refine(a, x, b, y, out)) {
+                    ++refined;
+                    continue;
+                }
+            }
+            if (k < na) mark(out.a, ta[h.a_begin + k]);
+            if (k < nb) mark(out.b, tb[h.b_begin + k]);
         }
     }
-    // Lines that share little are rewritten, not edited: marks would be noise.
-    const std::size_t shorter = std::min(ca.values.size(), cb.values.size());
-    const std::size_t longer = std::max(ca.values.size(), cb.values.size());
-    if (common == 0 || common * 3 < shorter || common * 4 < longer) return {};
+    // Lines that keep too few of their words are rewritten, not edited: marks would be noise.
+    const auto solid = [](std::string_view line, const std::vector<byte_span>& tokens,
+                          std::size_t from, std::size_t to) {
+        std::size_t n = 0;
+        for (std::size_t k = from; k < to; ++k) n += kind_of(line, tokens[k]) != token_kind::space;
+        return n;
+    };
+    std::size_t changed = 0;
+    for (const line_hunk& h : hunks) changed += solid(a, ta, h.a_begin, h.a_end);
+    const std::size_t solid_a = solid(a, ta, 0, ta.size());
+    const std::size_t kept = solid_a - changed + refined;
+    if (kept == 0 || kept * 4 < std::max(solid_a, solid(b, tb, 0, tb.size()))) return {};
     return out;
 }
 

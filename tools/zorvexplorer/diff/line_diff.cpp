@@ -1,7 +1,7 @@
 #include "tools/zorvexplorer/diff/line_diff.h"
 
 #include <algorithm>
-#include <dtl/dtl.hpp>
+#include <cstdint>
 
 namespace zorv {
 
@@ -19,43 +19,13 @@ std::vector<std::string_view> split_lines(std::string_view text) {
 
 std::vector<line_hunk> diff_lines(const std::vector<std::string_view>& a,
                                   const std::vector<std::string_view>& b) {
-    std::vector<line_hunk> hunks;
-    if (a.empty() && b.empty()) return hunks;
-    dtl::Diff<std::string_view, std::vector<std::string_view>> diff(a, b);
-    // Without it large inputs give up on the shortest script and fall back to a coarse one.
-    diff.onHuge();
-    diff.compose();
-    std::size_t ai = 0;
-    std::size_t bi = 0;
-    bool open = false;
-    line_hunk current{};
-    const auto close = [&] {
-        if (!open) return;
-        current.a_end = ai;
-        current.b_end = bi;
-        hunks.push_back(current);
-        open = false;
-    };
-    for (const auto& [line, info] : diff.getSes().getSequence()) {
-        (void)line;
-        if (info.type == dtl::SES_COMMON) {
-            close();
-            ++ai;
-            ++bi;
-            continue;
-        }
-        if (!open) {
-            current = line_hunk{ai, ai, bi, bi};
-            open = true;
-        }
-        if (info.type == dtl::SES_DELETE) {
-            ++ai;
-        } else {
-            ++bi;
-        }
-    }
-    close();
-    return hunks;
+    interner lines(a.size() + b.size());
+    std::vector<std::uint32_t> ia, ib;
+    ia.reserve(a.size());
+    ib.reserve(b.size());
+    for (const std::string_view line : a) ia.push_back(lines.id(line));
+    for (const std::string_view line : b) ib.push_back(lines.id(line));
+    return diff_ids(ia, ib, lines.size());
 }
 
 bool same_lines(const std::vector<std::string_view>& a, line_range ra,
@@ -79,7 +49,8 @@ line_range side_over(const std::vector<line_hunk>& hunks, std::size_t first, std
 
 std::vector<three_way_block> three_way_blocks(const std::vector<std::string_view>& base,
                                               const std::vector<std::string_view>& first,
-                                              const std::vector<std::string_view>& second) {
+                                              const std::vector<std::string_view>& second,
+                                              three_way_grouping grouping) {
     const std::vector<line_hunk> a = diff_lines(base, first);
     const std::vector<line_hunk> b = diff_lines(base, second);
     std::vector<three_way_block> out;
@@ -96,13 +67,27 @@ std::vector<three_way_block> three_way_blocks(const std::vector<std::string_view
         std::size_t hi = start_a ? a[i].a_end : b[j].a_end;
         const std::size_t i0 = i;
         const std::size_t j0 = j;
+        // In half-line steps: base line k is 2k + 1, the place before it 2k. A hunk over
+        // lines [x, y) spans 2x + 1 to 2y - 1; one that only adds lines at x stands at 2x.
+        const auto from = [](const line_hunk& h) {
+            return h.a_begin == h.a_end ? 2 * h.a_begin : 2 * h.a_begin + 1;
+        };
+        const auto to = [](const line_hunk& h) {
+            return h.a_begin == h.a_end ? 2 * h.a_begin : 2 * h.a_end - 1;
+        };
+        std::size_t reach = start_a ? to(a[i]) : to(b[j]);
+        const auto joins = [&](const line_hunk& h) {
+            return grouping == three_way_grouping::touching ? h.a_begin <= hi : from(h) <= reach;
+        };
         for (bool grew = true; grew;) {
             grew = false;
-            while (i < a.size() && a[i].a_begin <= hi) {
+            while (i < a.size() && joins(a[i])) {
+                reach = std::max(reach, to(a[i]));
                 hi = std::max(hi, a[i++].a_end);
                 grew = true;
             }
-            while (j < b.size() && b[j].a_begin <= hi) {
+            while (j < b.size() && joins(b[j])) {
+                reach = std::max(reach, to(b[j]));
                 hi = std::max(hi, b[j++].a_end);
                 grew = true;
             }
