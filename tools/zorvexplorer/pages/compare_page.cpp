@@ -4,274 +4,174 @@
 #include <string_view>
 
 #include "tools/zorvexplorer/diff/inline_diff.h"
-#include "tools/zorvexplorer/diff/line_diff.h"
 #include "tools/zorvexplorer/files/text_codec.h"
+#include "tools/zorvexplorer/pages/compare_page_rows.h"
 #include "tools/zorvexplorer/pages/html_escape.h"
-#include "tools/zorvexplorer/pages/page_assets.h"
 #include "tools/zorvexplorer/pages/packed_text.h"
+#include "tools/zorvexplorer/pages/page_assets.h"
 
 namespace zorv {
 
 namespace {
 
-using lines = std::vector<std::string_view>;
+// Data this small rides in the page as it is; larger data is packed.
+constexpr std::size_t packed_from = 32 * 1024;
 
-// Unchanged runs longer than this fold, keeping context lines next to each change.
-constexpr std::size_t fold_longer_than = 8;
-constexpr std::size_t fold_context = 3;
-
-// A stretch of the aligned view: the same lines in every column, or a change.
-struct stretch {
-    bool common = true;
-    std::vector<line_range> cols;
-    // Three columns: the column that alone differs from the two others; -1 when all differ.
-    int only = -1;
-};
-
-std::string_view without_line_end(std::string_view line) {
-    if (line.ends_with('\n')) line.remove_suffix(1);
-    if (line.ends_with('\r')) line.remove_suffix(1);
-    return line;
-}
-
-std::string shown(std::string_view line) { return sanitize_utf8(without_line_end(line)); }
-
-// The text of one side with the changed spans wrapped in <span class="ch">.
-std::string marked(const std::string& text, const std::vector<byte_span>& spans) {
-    std::string out;
-    std::size_t pos = 0;
-    for (const byte_span& s : spans) {
-        out += html_escape(std::string_view(text).substr(pos, s.begin - pos));
-        out += "<span class=\"ch\">";
-        out += html_escape(std::string_view(text).substr(s.begin, s.end - s.begin));
-        out += "</span>";
-        pos = s.end;
-    }
-    out += html_escape(std::string_view(text).substr(pos));
-    return out;
-}
-
-std::vector<stretch> align_two(const lines& a, const lines& b) {
-    std::vector<stretch> out;
-    std::size_t ai = 0;
-    std::size_t bi = 0;
-    for (const line_hunk& h : diff_lines(a, b)) {
-        if (h.a_begin > ai) out.push_back({true, {{ai, h.a_begin}, {bi, h.b_begin}}});
-        out.push_back({false, {{h.a_begin, h.a_end}, {h.b_begin, h.b_end}}});
-        ai = h.a_end;
-        bi = h.b_end;
-    }
-    if (ai < a.size()) out.push_back({true, {{ai, a.size()}, {bi, b.size()}}});
-    return out;
-}
-
-// The lines of a side over the region [lo, hi) of the first file, given the side's hunks
-// [first, last) inside it.
-// Three files aligned on the first: a change is any region where the second or the third
-// differs from it, grown while the changes of the two overlap or touch.
-std::vector<stretch> align_three(const lines& f0, const lines& f1, const lines& f2) {
-    std::vector<stretch> out;
-    line_range last{0, 0};
-    line_range last1{0, 0};
-    line_range last2{0, 0};
-    const auto put_common = [&](std::size_t upto, std::size_t upto1, std::size_t upto2) {
-        if (upto > last.end) {
-            out.push_back({true, {{last.end, upto}, {last1.end, upto1}, {last2.end, upto2}}});
+std::string json_string(std::string_view s) {
+    std::string out = "\"";
+    for (const char ch : s) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += ch;
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c < 0x20 || c == '<' || c == '>' || c == '&') {
+            // Never "</script>" inside the data's script element.
+            static constexpr char hex[] = "0123456789abcdef";
+            out += "\\u00";
+            out += hex[c >> 4];
+            out += hex[c & 15];
+        } else {
+            out += ch;
         }
-    };
-    for (const three_way_block& k : three_way_blocks(f0, f1, f2)) {
-        put_common(k.base.begin, k.first.begin, k.second.begin);
-        int only = -1;
-        if (!k.first_changed) {
-            only = 2;
-        } else if (!k.second_changed) {
-            only = 1;
-        } else if (same_lines(f1, k.first, f2, k.second)) {
-            only = 0;
-        }
-        out.push_back({false, {k.base, k.first, k.second}, only});
-        last = k.base;
-        last1 = k.first;
-        last2 = k.second;
     }
-    put_common(f0.size(), f1.size(), f2.size());
-    return out;
+    return out + "\"";
 }
 
-std::string range_text(line_range r) {
-    if (r.size() == 0) return "\xC2\xB7";  // a middle dot: nothing on this side
-    std::string s = std::to_string(r.begin + 1);
-    if (r.size() > 1) s += "\xE2\x80\x93" + std::to_string(r.end);  // an en dash
-    return s;
-}
-
-struct page_parts {
-    std::string sections;
-    std::string change_list;
-    std::string folded;  // hidden lines of every fold, each followed by a line feed
-    std::size_t changes = 0;
-    std::size_t folded_lines = 0;
-};
-
-class table_writer {
+// Where a byte offset of a valid UTF-8 line falls in the line as a script sees it, in
+// UTF-16 units.
+class utf16_offsets {
   public:
-    table_writer(page_parts& parts, std::vector<const lines*> cols)
-        : parts_(parts), out_(parts.sections), cols_(std::move(cols)) {}
-
-    void header(const std::vector<std::string>& titles) {
-        out_ += "<table class=\"diff\" data-sides=\"";
-        for (std::size_t c = 0; c < cols_.size(); ++c) out_ += (c ? " " : "") + side(c);
-        out_ += "\"><colgroup><col style=\"width:2em\">";
-        for (std::size_t c = 0; c < cols_.size(); ++c) out_ += "<col style=\"width:4em\"><col>";
-        out_ += "</colgroup>\n<thead><tr><th class=\"mark\"></th>";
-        for (std::size_t c = 0; c < cols_.size(); ++c)
-            out_ += "<th></th><th class=\"title " + side(c) + "\">" + titles[c] + "</th>";
-        out_ += "</tr></thead>\n<tbody>\n";
-    }
-    void footer() { out_ += "</tbody></table>\n"; }
-
-    void write(const std::vector<stretch>& stretches) {
-        for (std::size_t k = 0; k < stretches.size(); ++k) {
-            const stretch& s = stretches[k];
-            if (s.common) {
-                common(s, k == 0, k + 1 == stretches.size());
-            } else {
-                change(s);
-            }
+    explicit utf16_offsets(std::string_view line) : line_(line) {}
+    std::size_t at(std::size_t byte) {
+        for (; byte_ < byte && byte_ < line_.size(); ++byte_) {
+            const auto c = static_cast<unsigned char>(line_[byte_]);
+            if ((c & 0xC0) != 0x80) units_ += c >= 0xF0 ? 2 : 1;
         }
+        return units_;
     }
 
   private:
-    std::string side(std::size_t c) const {
-        if (cols_.size() == 2) return c == 0 ? "left" : "right";
-        return c == 0 ? "left" : c + 1 == cols_.size() ? "right" : "middle";
-    }
-
-    void common_rows(const stretch& s, std::size_t from, std::size_t to) {
-        for (std::size_t r = from; r < to; ++r) {
-            out_ += "<tr class=\"same\"><td class=\"mark\">&nbsp;</td>";
-            for (std::size_t c = 0; c < cols_.size(); ++c) {
-                const std::size_t line = s.cols[c].begin + r;
-                out_ += "<td class=\"num\">" + std::to_string(line + 1) +
-                        "</td><td class=\"text c" + std::to_string(c) + " " + side(c) + "\">" +
-                        html_escape(shown((*cols_[c])[line])) + "</td>";
-            }
-            out_ += "</tr>\n";
-        }
-    }
-
-    void common(const stretch& s, bool at_start, bool at_end) {
-        const std::size_t n = s.cols[0].size();
-        std::size_t before = at_start ? 0 : fold_context;
-        const std::size_t after = at_end ? 0 : fold_context;
-        if (at_start && at_end) before = fold_context;  // identical files: show their start
-        if (n <= fold_longer_than || before + after >= n) {
-            common_rows(s, 0, n);
-            return;
-        }
-        common_rows(s, 0, before);
-        const std::size_t hidden = n - before - after;
-        out_ += "<tr class=\"fold\" data-lines=\"" + std::to_string(hidden) + "\" data-offset=\"" +
-                std::to_string(parts_.folded_lines) + "\" data-starts=\"";
-        for (std::size_t c = 0; c < cols_.size(); ++c)
-            out_ += (c ? "," : "") + std::to_string(s.cols[c].begin + before);
-        out_ += "\"><td class=\"mark\">&#8942;</td><td colspan=\"" +
-                std::to_string(2 * cols_.size()) + "\"><button type=\"button\">Show " +
-                std::to_string(hidden) + " unchanged lines</button> (lines ";
-        for (std::size_t c = 0; c < cols_.size(); ++c) {
-            out_ += (c ? ", " : "") +
-                    range_text({s.cols[c].begin + before, s.cols[c].begin + before + hidden});
-        }
-        out_ += ")</td></tr>\n";
-        // Common lines are the same in every column: they travel once.
-        for (std::size_t r = before; r < before + hidden; ++r) {
-            parts_.folded += shown((*cols_[0])[s.cols[0].begin + r]);
-            parts_.folded += '\n';
-        }
-        parts_.folded_lines += hidden;
-        common_rows(s, n - after, n);
-    }
-
-    // Three columns: the column whose line alone differs in row r of a change, -1 when all
-    // three differ; a row where nothing differs keeps what the change as a whole has.
-    int row_only(const stretch& s, std::size_t r) const {
-        const auto cell = [&](std::size_t c) -> const std::string_view* {
-            return r < s.cols[c].size() ? &(*cols_[c])[s.cols[c].begin + r] : nullptr;
-        };
-        const auto same = [&](std::size_t x, std::size_t y) {
-            const std::string_view* a = cell(x);
-            const std::string_view* b = cell(y);
-            return a == nullptr || b == nullptr ? a == b : *a == *b;
-        };
-        const bool s01 = same(0, 1), s02 = same(0, 2), s12 = same(1, 2);
-        if (s01 && s02) return s.only;
-        if (s12) return 0;
-        if (s02) return 1;
-        if (s01) return 2;
-        return -1;
-    }
-    std::string row_class(const stretch& s, std::size_t r, int only) const {
-        if (cols_.size() == 2) {
-            const bool left = r < s.cols[0].size();
-            const bool right = r < s.cols[1].size();
-            return left && right ? "changed" : left ? "removed" : "added";
-        }
-        return only < 0 ? "all" : "only" + std::to_string(only);
-    }
-    static std::string marker(const std::string& kind, int only) {
-        if (kind == "changed") return "!";
-        if (kind == "added") return "+";
-        if (kind == "removed") return "-";
-        return only < 0 ? "*" : std::to_string(only + 1);
-    }
-    // The column that column c is compared with for the marks within a line; c itself
-    // when c has no marks: the lone differing column against one that agrees, or, where
-    // all differ, the first against the second and the others against the first.
-    std::size_t partner(std::size_t c, int only) const {
-        if (cols_.size() == 2) return 1 - c;
-        if (only >= 0 && static_cast<std::size_t>(only) != c) return c;
-        return c == 0 ? 1 : 0;
-    }
-
-    void change(const stretch& s) {
-        std::size_t rows = 0;
-        for (const line_range& r : s.cols) rows = std::max(rows, r.size());
-        ++parts_.changes;
-        const std::string id = "change-" + std::to_string(parts_.changes);
-        parts_.change_list += "<a href=\"#" + id + "\">" + std::to_string(parts_.changes) + ": ";
-        for (std::size_t c = 0; c < cols_.size(); ++c)
-            parts_.change_list += (c ? " \xE2\x86\x94 " : "") + range_text(s.cols[c]);
-        parts_.change_list += "</a>\n";
-        for (std::size_t r = 0; r < rows; ++r) {
-            const int only = cols_.size() == 3 ? row_only(s, r) : -1;
-            const std::string kind = row_class(s, r, only);
-            out_ += "<tr class=\"" + kind + "\"";
-            if (r == 0) out_ += " id=\"" + id + "\"";
-            out_ += "><td class=\"mark\">" + marker(kind, only) + "</td>";
-            for (std::size_t c = 0; c < cols_.size(); ++c) {
-                const bool present = r < s.cols[c].size();
-                out_ += "<td class=\"num\">";
-                if (present) out_ += std::to_string(s.cols[c].begin + r + 1);
-                out_ += "</td><td class=\"text c" + std::to_string(c) + " " + side(c) +
-                        (present || cols_.size() == 2 ? "" : " absent") + "\">";
-                if (present) out_ += cell_text(s, r, c, partner(c, only));
-                out_ += "</td>";
-            }
-            out_ += "</tr>\n";
-        }
-    }
-
-    std::string cell_text(const stretch& s, std::size_t r, std::size_t c, std::size_t p) const {
-        const std::string text = shown((*cols_[c])[s.cols[c].begin + r]);
-        if (p == c || r >= s.cols[p].size()) return html_escape(text);
-        const std::string other = shown((*cols_[p])[s.cols[p].begin + r]);
-        return marked(text, diff_within_line(text, other).a);
-    }
-
-    page_parts& parts_;
-    std::string& out_;
-    std::vector<const lines*> cols_;
+    std::string_view line_;
+    std::size_t byte_ = 0, units_ = 0;
 };
+
+void put_number(std::string& out, std::size_t n) {
+    out += std::to_string(n);
+    out += ',';
+}
+
+struct table {
+    std::vector<std::size_t> files;
+    std::vector<page_block> blocks;
+    std::string title;  // pairs: "a ↔ b: summary", escaped; empty for three columns
+};
+
+// The data of one table: its blocks and the marks within changed lines.
+class table_data {
+  public:
+    table_data(const table& t, const std::vector<page_lines>& files)
+        : t_(t), files_(files) {}
+
+    std::string json() {
+        std::string blocks, marks;
+        std::size_t mark_count = 0;
+        for (const page_block& b : t_.blocks) {
+            if (b.common) {
+                blocks += "0,";
+                put_number(blocks, b.cols[0].size());
+                continue;
+            }
+            blocks += "1,";
+            for (const line_range& r : b.cols) put_number(blocks, r.size());
+            put_number(blocks, static_cast<std::size_t>(b.kind));
+            std::size_t ends = 0;
+            for (std::size_t c = 0; c < b.ends.size(); ++c)
+                ends |= static_cast<std::size_t>(b.ends[c]) << (2 * c);
+            put_number(blocks, ends);
+            blocks += std::to_string(b.only) + ",";
+            put_number(blocks, mark_count);
+            mark_count += block_marks(b, marks);
+        }
+        if (!blocks.empty()) blocks.pop_back();
+        if (!marks.empty()) marks.pop_back();
+        std::string out = "{\"files\":[";
+        for (std::size_t c = 0; c < t_.files.size(); ++c)
+            out += (c ? "," : "") + std::to_string(t_.files[c]);
+        out += "],\"title\":" + json_string(t_.title) + ",\"blocks\":[" + blocks + "],\"marks\":[" +
+               marks + "]}";
+        return out;
+    }
+
+  private:
+    const page_lines& col(std::size_t c) const { return files_[t_.files[c]]; }
+
+    // For each row and column: how many marks, then each mark's start and end. Returns
+    // how many numbers it wrote.
+    std::size_t block_marks(const page_block& b, std::string& out) const {
+        std::size_t rows = 0;
+        for (const line_range& r : b.cols) rows = std::max(rows, r.size());
+        std::size_t written = 0;
+        for (std::size_t r = 0; r < rows; ++r) {
+            const int only = t_.files.size() == 3 ? row_only(b, r) : -1;
+            for (std::size_t c = 0; c < b.cols.size(); ++c) {
+                const std::size_t p = mark_partner(t_.files.size(), c, only);
+                if (p == c || r >= b.cols[c].size() || r >= b.cols[p].size()) {
+                    out += "0,";
+                    ++written;
+                    continue;
+                }
+                const std::string text = shown_line(col(c)[b.cols[c].begin + r]);
+                const std::string other = shown_line(col(p)[b.cols[p].begin + r]);
+                const std::vector<byte_span> spans = diff_within_line(text, other).a;
+                put_number(out, spans.size());
+                utf16_offsets at(text);
+                for (const byte_span& s : spans) {
+                    put_number(out, at.at(s.begin));
+                    put_number(out, at.at(s.end));
+                }
+                written += 1 + 2 * spans.size();
+            }
+        }
+        return written;
+    }
+
+    int row_only(const page_block& b, std::size_t r) const {
+        return three_column_row_only(b, r, {&col(0), &col(1), &col(2)});
+    }
+
+    const table& t_;
+    const std::vector<page_lines>& files_;
+};
+
+// The lines the page's script reads: the first file whole, then what each table's changes
+// hold of its other columns (the common lines are the first file's).
+template <typename Sink>
+void write_lines(Sink&& sink, const std::vector<table>& tables, const std::vector<page_lines>& files,
+                 bool first_file) {
+    const auto put = [&](std::string_view line) {
+        const std::string_view text = without_line_end(line);
+        if (std::all_of(text.begin(), text.end(),
+                        [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+            sink(text);
+        } else {
+            sink(sanitize_utf8(text));
+        }
+        sink("\n");
+    };
+    if (first_file) {
+        for (const std::string_view line : files[0]) put(line);
+    }
+    for (const table& t : tables) {
+        for (const page_block& b : t.blocks) {
+            if (b.common) continue;
+            for (std::size_t c = 1; c < b.cols.size(); ++c) {
+                for (std::size_t i = b.cols[c].begin; i < b.cols[c].end; ++i) put(files[t.files[c]][i]);
+            }
+        }
+    }
+}
 
 std::string summary_text(const pair_summary& s) {
     if (s.identical()) return "identical";
@@ -279,26 +179,10 @@ std::string summary_text(const pair_summary& s) {
            std::to_string(s.removed) + " removed";
 }
 
-pair_summary count(const std::vector<line_hunk>& hunks) {
-    pair_summary s;
-    for (const line_hunk& h : hunks) {
-        const std::size_t na = h.a_end - h.a_begin;
-        const std::size_t nb = h.b_end - h.b_begin;
-        s.changed += std::min(na, nb);
-        s.added += nb > na ? nb - na : 0;
-        s.removed += na > nb ? na - nb : 0;
-    }
-    return s;
-}
-
-std::string swatch(std::string_view colour) {
-    return "<span class=\"swatch\" style=\"background:" + std::string(colour) + "\"></span> ";
-}
-
 }  // namespace
 
 pair_summary summarize(const std::string& first, const std::string& other) {
-    return count(diff_lines(split_lines(first), split_lines(other)));
+    return count_changes(align_pair(split_lines(first), split_lines(other)));
 }
 
 std::string render_compare_page(const std::vector<std::string>& names,
@@ -306,80 +190,141 @@ std::string render_compare_page(const std::vector<std::string>& names,
                                 const std::vector<file_facts>& facts) {
     std::vector<std::string> titles;
     for (const std::string& n : names) titles.push_back(html_escape(sanitize_utf8(n)));
-    std::vector<lines> files;
-    for (const std::string& t : texts) files.push_back(split_lines(t));
-    page_parts parts;
+    const auto binary = [&](std::size_t k) { return k < facts.size() && facts[k].binary; };
+    std::vector<page_lines> files;
+    for (std::size_t k = 0; k < texts.size(); ++k)
+        files.push_back(binary(k) ? page_lines{} : split_lines(texts[k]));
+
+    std::vector<table> tables;
+    std::string binary_sections, binary_changes;
+    std::size_t changes = 0;
     bool all_identical = true;
-    std::string legend;
     const bool any_binary =
         std::any_of(facts.begin(), facts.end(), [](const file_facts& f) { return f.binary; });
     if (files.size() == 3 && !any_binary) {
-        const std::vector<stretch> stretches = align_three(files[0], files[1], files[2]);
-        all_identical = stretches.size() <= 1 && (stretches.empty() || stretches[0].common);
-        parts.sections += "<section class=\"three\">\n";
-        table_writer w(parts, {&files[0], &files[1], &files[2]});
-        w.header(titles);
-        w.write(stretches);
-        w.footer();
-        parts.sections += "</section>\n";
-        legend = "<p class=\"legend\">Colours: " + swatch("#a9c8ff") + "only " + titles[0] +
-                 " differs, " + swatch("#9fe39f") + "only " + titles[1] + " differs, " +
-                 swatch("#ffc285") + "only " + titles[2] + " differs, " + swatch("#ffc9c9") +
-                 "all three differ. The marker column names the file that differs.</p>\n";
+        tables.push_back({{0, 1, 2}, align_three(files[0], files[1], files[2]), {}});
     } else {
         for (std::size_t k = 1; k < files.size(); ++k) {
-            if (k < facts.size() && (facts[0].binary || facts[k].binary)) {
-                const std::string id = "change-" + std::to_string(parts.changes + 1);
+            if (binary(0) || binary(k)) {
+                const std::string id = "change-" + std::to_string(changes + 1);
                 const binary_pair pair =
                     binary_pair_section(titles[0], facts[0], titles[k], facts[k], id);
-                parts.sections += pair.html;
+                binary_sections += pair.html;
                 all_identical = all_identical && pair.identical;
                 if (!pair.identical) {
-                    ++parts.changes;
-                    parts.change_list += "<a href=\"#" + id + "\">" +
-                                         std::to_string(parts.changes) + ": binary</a>\n";
+                    ++changes;
+                    binary_changes += "<a href=\"#" + id + "\">" + std::to_string(changes) +
+                                      ": binary</a>\n";
                 }
                 continue;
             }
-            const pair_summary s = count(diff_lines(files[0], files[k]));
-            all_identical = all_identical && s.identical();
-            parts.sections += "<section class=\"pair\">\n<p class=\"pair-summary\">" + titles[0] +
-                              " &harr; " + titles[k] + ": " + summary_text(s) + "</p>\n";
-            table_writer w(parts, {&files[0], &files[k]});
-            w.header({titles[0], titles[k]});
-            w.write(align_two(files[0], files[k]));
-            w.footer();
-            parts.sections += "</section>\n";
+            table t{{0, k}, align_pair(files[0], files[k]), {}};
+            t.title = titles[0] + " &harr; " + titles[k] + ": " + summary_text(count_changes(t.blocks));
+            tables.push_back(std::move(t));
         }
-        legend = "<p class=\"legend\">Marks: ! changed, + added, - removed; changed characters " +
-                 std::string("<span class=\"ch\">stand out</span>.</p>\n");
+    }
+    const std::size_t binary_count = changes;
+    for (const table& t : tables) {
+        for (const page_block& b : t.blocks) {
+            if (!b.common) {
+                ++changes;
+                all_identical = false;
+            }
+        }
     }
 
-    std::string page = "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\">\n<title>Compare: ";
+    // The data: a line of JSON with the tables, then the lines.
+    std::string head = "{\"names\":[";
+    for (std::size_t k = 0; k < names.size(); ++k)
+        head += (k ? "," : "") + json_string(sanitize_utf8(names[k]));
+    head += "],\"lines\":[";
+    for (std::size_t k = 0; k < files.size(); ++k)
+        head += (k ? "," : "") + std::to_string(files[k].size());
+    head += "],\"firstChange\":" + std::to_string(binary_count + 1) + ",\"tables\":[";
+    for (std::size_t k = 0; k < tables.size(); ++k)
+        head += (k ? "," : "") + table_data(tables[k], files).json();
+    head += "]}\n";
+    std::size_t data_size = head.size();
+    write_lines([&](std::string_view s) { data_size += s.size(); }, tables, files, !tables.empty());
+    std::string data;
+    const bool packed = data_size > packed_from;
+    if (packed) {
+        gzip_base64_writer writer;
+        writer.add(head);
+        write_lines([&](std::string_view s) { writer.add(s); }, tables, files, !tables.empty());
+        data = writer.finish();
+    } else {
+        std::string raw = head;
+        write_lines([&](std::string_view s) { raw += s; }, tables, files, !tables.empty());
+        data = json_string(raw);
+    }
+    head = {};
+
+    std::string page = "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\">\n"
+                       "<meta name=\"color-scheme\" content=\"light dark\">\n<title>Compare: ";
     for (std::size_t k = 0; k < titles.size(); ++k) page += (k ? " / " : "") + titles[k];
     page += "</title>\n<style>";
     page += assets::compare_page_css;
-    page += "</style></head>\n<body>\n<h1>Compare</h1>\n<p class=\"summary\" id=\"summary\">";
+    page += "</style></head>\n<body>\n<header id=\"top\">\n<h1>Compare</h1>\n<p class=\"summary\" "
+            "id=\"summary\">";
     if (all_identical) {
         page += "The files are identical.";
     } else {
-        page += "The files differ: " + std::to_string(parts.changes) +
-                (parts.changes == 1 ? " change." : " changes.");
+        page += "The files differ: " + std::to_string(changes) +
+                (changes == 1 ? " change." : " changes.");
     }
     page += "</p>\n";
     if (files.size() > 3) {
         page += "<p class=\"note\">More than three files: each is compared with the first.</p>\n";
     }
-    if (!all_identical) page += legend;
-    page +=
-        "<div id=\"toolbar\"><button type=\"button\" id=\"prev\">&#9664; Previous (p)</button> "
-        "<button type=\"button\" id=\"next\">Next (n) &#9654;</button><span id=\"position\">" +
-        std::to_string(parts.changes) + (parts.changes == 1 ? " change" : " changes") +
-        "</span></div>\n";
-    if (parts.changes > 0) page += "<nav id=\"changes\">Changes: " + parts.change_list + "</nav>\n";
-    page += parts.sections;
-    page += "<script id=\"folded\" type=\"application/octet-stream\">";
-    if (parts.folded_lines > 0) page += gzip_base64(parts.folded);
+    if (!all_identical && files.size() == 3 && !any_binary) {
+        page += "<p class=\"legend\">Colours: <span class=\"swatch only0\"></span> only " +
+                titles[0] + " differs, <span class=\"swatch only1\"></span> only " + titles[1] +
+                " differs, <span class=\"swatch only2\"></span> only " + titles[2] +
+                " differs, <span class=\"swatch all\"></span> all three differ; changed "
+                "characters <span class=\"ch\">stand out</span>. The marker column names the "
+                "file that differs.</p>\n";
+    } else if (!all_identical) {
+        page += "<p class=\"legend\">Marks: ! changed, + added, - removed; changed characters "
+                "<span class=\"ch\">stand out</span>.</p>\n";
+    }
+    page += "<div id=\"toolbar\"><button type=\"button\" id=\"prev\">&#9664; Previous (p)</button> "
+            "<button type=\"button\" id=\"next\">Next (n) &#9654;</button><span id=\"position\">" +
+            std::to_string(changes) + (changes == 1 ? " change" : " changes") +
+            "</span><span class=\"tools\"><label><input type=\"checkbox\" id=\"hide-blank\"> Hide "
+            "white-space changes (w)</label> <input type=\"search\" id=\"search\" "
+            "placeholder=\"Search (/)\" aria-label=\"Search all lines\"><button type=\"button\" "
+            "id=\"search-prev\" title=\"Previous hit (Shift+Enter)\">&#9650;</button><button "
+            "type=\"button\" id=\"search-next\" title=\"Next hit (Enter)\">&#9660;</button><span "
+            "id=\"search-status\"></span></span></div>\n";
+    if (changes > 0) page += "<nav id=\"changes\">Changes: " + binary_changes + "</nav>\n";
+    page += binary_sections;
+    page += "</header>\n";
+    if (!tables.empty()) {
+        const std::size_t rows = page_rows(tables.size(), [&](std::size_t k) -> const auto& {
+            return tables[k].blocks;
+        });
+        if (rows <= rows_without_script) {
+            page += "<noscript>";
+            std::size_t number = binary_count;
+            for (const table& t : tables) {
+                std::vector<const page_lines*> cols;
+                std::vector<std::string> col_titles;
+                for (const std::size_t f : t.files) {
+                    cols.push_back(&files[f]);
+                    col_titles.push_back(titles[f]);
+                }
+                if (!t.title.empty()) page += "<p class=\"pair-summary\">" + t.title + "</p>\n";
+                page += static_rows(t.blocks, cols, col_titles, number);
+            }
+            page += "</noscript>\n";
+        }
+        page += "<div id=\"view\"></div>\n";
+    }
+    page += "<script id=\"page-data\" type=\"text/plain\" data-packing=\"";
+    page += packed ? "gzip-base64" : "json";
+    page += "\">";
+    page += data;
     page += "</script>\n<script>";
     page += assets::compare_page_js;
     page += "</script>\n</body></html>\n";

@@ -1,5 +1,6 @@
-// The compare page: every contributor against the first, side by side, as one
-// self-contained HTML document.
+// The compare page: every contributor against the first (or three files in three columns),
+// as one self-contained HTML document. The lines travel in the page as data, packed; the
+// page's script draws the rows that are on screen.
 #pragma once
 
 #include <cstddef>
@@ -7,15 +8,13 @@
 #include <vector>
 
 #include "tools/zorvexplorer/diff/binary_compare.h"
+#include "tools/zorvexplorer/pages/compare_page_model.h"
 
 namespace zorv {
 
-struct pair_summary {
-    std::size_t changed = 0;  // lines replaced (counted on the other contributor's side)
-    std::size_t added = 0;    // lines only the other contributor has
-    std::size_t removed = 0;  // lines only the first contributor has
-    bool identical() const { return changed == 0 && added == 0 && removed == 0; }
-};
+/// Pages of at most this many rows also carry their rows as markup, for readers without
+/// JavaScript.
+inline constexpr std::size_t rows_without_script = 5000;
 
 /// Counts of contributor `other` against `first`.
 pair_summary summarize(const std::string& first, const std::string& other);
