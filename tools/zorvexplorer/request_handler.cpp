@@ -8,7 +8,6 @@
 
 #include "platform/path_style.h"
 #include "tools/zorvexplorer/diff/binary_compare.h"
-#include "tools/zorvexplorer/diff/change_summary.h"
 #include "tools/zorvexplorer/files/file_io.h"
 #include "tools/zorvexplorer/files/text_codec.h"
 #include "tools/zorvexplorer/merge/merge.h"
@@ -140,17 +139,17 @@ outcome run_compare(const request& r, const client_context& context) {
     const contributor_texts in = read_contributors(r);
     if (!in.error.empty()) return failed(in.error);
     if (context.work_dir.empty()) return failed("no work directory for the compare page");
-    const std::string page = render_compare_page(r.display_names, in.texts, in.facts);
+    const compare_page page = build_compare_page(r.display_names, in.texts, in.facts);
     std::string error;
     const std::string dir =
         platform::join_path(context.work_dir, compare_folder, platform::native_path_style());
     const std::string path =
-        write_unique_file(dir, compare_page_prefix, compare_page_suffix, page, error);
+        write_unique_file(dir, compare_page_prefix, compare_page_suffix, page.html, error);
     if (path.empty()) return failed("cannot write the compare page: " + error);
     prune_pages(dir, context.pages);
     if (context.show_page) context.show_page(path);
     return {boolean_response(true), "true: page " + path,
-            "page " + path + ": " + describe_changes(r.display_names, in.texts, in.facts)};
+            "page " + path + ": " + page.changes};
 }
 
 outcome run_merge(const request& r, const client_context& context, merge_cancel& cancel) {

@@ -13,9 +13,8 @@ std::string line_range(std::size_t begin, std::size_t end) {
     return std::to_string(begin + 1) + "-" + std::to_string(end);
 }
 
-std::string describe_text_pair(const std::string& first_name, const std::string& first,
-                               const std::string& other_name, const std::string& other) {
-    const std::vector<line_hunk> hunks = diff_lines(split_lines(first), split_lines(other));
+std::string describe_text_pair(const std::string& first_name, const std::string& other_name,
+                               const std::vector<line_hunk>& hunks) {
     const std::string pair = first_name + " and " + other_name;
     if (hunks.empty()) return pair + " are identical";
     std::string text = pair + " differ in " + std::to_string(hunks.size()) +
@@ -36,9 +35,20 @@ std::string describe_text_pair(const std::string& first_name, const std::string&
 std::string describe_changes(const std::vector<std::string>& names,
                              const std::vector<std::string>& texts,
                              const std::vector<file_facts>& facts) {
+    std::vector<std::vector<line_hunk>> pair_hunks(texts.size());
+    for (std::size_t k = 1; k < texts.size(); ++k) {
+        const bool binary = k < facts.size() && (facts[0].binary || facts[k].binary);
+        if (!binary) pair_hunks[k] = diff_lines(split_lines(texts[0]), split_lines(texts[k]));
+    }
+    return describe_changes(names, facts, pair_hunks);
+}
+
+std::string describe_changes(const std::vector<std::string>& names,
+                             const std::vector<file_facts>& facts,
+                             const std::vector<std::vector<line_hunk>>& pair_hunks) {
     const auto name = [&](std::size_t k) { return k < names.size() ? names[k] : std::string(); };
     std::string summary;
-    for (std::size_t k = 1; k < texts.size(); ++k) {
+    for (std::size_t k = 1; k < pair_hunks.size(); ++k) {
         if (!summary.empty()) summary += "; ";
         const bool binary = k < facts.size() && (facts[0].binary || facts[k].binary);
         if (binary) {
@@ -47,7 +57,7 @@ std::string describe_changes(const std::vector<std::string>& names,
             summary += "binary files " + name(0) + " and " + name(k) +
                        (same ? " are identical" : " differ");
         } else {
-            summary += describe_text_pair(name(0), texts[0], name(k), texts[k]);
+            summary += describe_text_pair(name(0), name(k), pair_hunks[k]);
         }
     }
     return summary;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "tools/zorvexplorer/diff/binary_compare.h"
+#include "tools/zorvexplorer/diff/sequence_diff.h"
 
 namespace zorv {
 
@@ -23,5 +24,11 @@ inline constexpr std::size_t summary_places_listed = 10;
 std::string describe_changes(const std::vector<std::string>& names,
                              const std::vector<std::string>& texts,
                              const std::vector<file_facts>& facts);
+
+/// The same from the line hunks of each pair already found: pair_hunks[k] for the first file
+/// against file k (k from 1; unused for a pair with a binary file).
+std::string describe_changes(const std::vector<std::string>& names,
+                             const std::vector<file_facts>& facts,
+                             const std::vector<std::vector<line_hunk>>& pair_hunks);
 
 }  // namespace zorv

@@ -94,11 +94,20 @@ inline_changes diff_within_line(std::string_view a, std::string_view b) {
     if (characters(a) > longest_compared_line || characters(b) > longest_compared_line) return {};
     const std::vector<byte_span> ta = split_tokens(a);
     const std::vector<byte_span> tb = split_tokens(b);
-    interner words(ta.size() + tb.size());
-    std::vector<std::uint32_t> ia, ib;
-    for (const byte_span t : ta) ia.push_back(words.id(a.substr(t.begin, t.end - t.begin)));
-    for (const byte_span t : tb) ib.push_back(words.id(b.substr(t.begin, t.end - t.begin)));
-    const std::vector<line_hunk> hunks = diff_ids(ia, ib, words.size());
+    const auto text = [](std::string_view line, byte_span t) {
+        return line.substr(t.begin, t.end - t.begin);
+    };
+    std::vector<line_hunk> hunks;
+    if (ta.size() <= small_sequence && tb.size() <= small_sequence) {
+        hunks = diff_small(ta.size(), tb.size(),
+                           [&](std::size_t i, std::size_t j) { return text(a, ta[i]) == text(b, tb[j]); });
+    } else {
+        interner words(ta.size() + tb.size());
+        std::vector<std::uint32_t> ia, ib;
+        for (const byte_span t : ta) ia.push_back(words.id(text(a, t)));
+        for (const byte_span t : tb) ib.push_back(words.id(text(b, t)));
+        hunks = diff_ids(ia, ib, words.size());
+    }
 
     inline_changes out;
     std::size_t refined = 0;  // words replaced by a word that keeps most of them

@@ -51,8 +51,12 @@ std::vector<three_way_block> three_way_blocks(const std::vector<std::string_view
                                               const std::vector<std::string_view>& first,
                                               const std::vector<std::string_view>& second,
                                               three_way_grouping grouping) {
-    const std::vector<line_hunk> a = diff_lines(base, first);
-    const std::vector<line_hunk> b = diff_lines(base, second);
+    return three_way_blocks(diff_lines(base, first), diff_lines(base, second), grouping);
+}
+
+std::vector<three_way_block> three_way_blocks(const std::vector<line_hunk>& a,
+                                              const std::vector<line_hunk>& b,
+                                              three_way_grouping grouping) {
     std::vector<three_way_block> out;
     std::size_t i = 0;
     std::size_t j = 0;

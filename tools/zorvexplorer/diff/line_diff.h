@@ -47,4 +47,9 @@ std::vector<three_way_block> three_way_blocks(
     const std::vector<std::string_view>& second,
     three_way_grouping grouping = three_way_grouping::touching);
 
+/// The same from the hunks of first and of second against base.
+std::vector<three_way_block> three_way_blocks(const std::vector<line_hunk>& first,
+                                              const std::vector<line_hunk>& second,
+                                              three_way_grouping grouping);
+
 }  // namespace zorv

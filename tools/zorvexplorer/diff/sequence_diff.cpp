@@ -55,15 +55,17 @@ class middle_snake_diff {
   public:
     middle_snake_diff(ids a, ids b, std::vector<char>& changed_a, std::vector<char>& changed_b,
                       long max_cost)
-        : a_(a), b_(b), changed_a_(changed_a), changed_b_(changed_b), max_cost_(max_cost) {
-        const std::size_t diagonals = a.size() + b.size() + 3;
-        forward_.resize(diagonals);
-        backward_.resize(diagonals);
-        offset_ = static_cast<long>(b.size()) + 1;
-    }
+        : a_(a), b_(b), changed_a_(changed_a), changed_b_(changed_b), max_cost_(max_cost) {}
 
     // Items [a0, a1) of a against [b0, b1) of b.
     void run(long a0, long a1, long b0, long b1) {
+        // Diagonals a0 - b1 to a1 - b0, and one more each way.
+        const auto diagonals = static_cast<std::size_t>((a1 - a0) + (b1 - b0) + 3);
+        if (forward_.size() < diagonals) {
+            forward_.resize(diagonals);
+            backward_.resize(diagonals);
+        }
+        offset_ = b1 - a0 + 1;
         struct box {
             long a0, a1, b0, b1;
         };
@@ -170,14 +172,14 @@ class middle_snake_diff {
 };
 
 // Positions (into a) of the longest run of anchors whose partners in b rise too.
-std::vector<std::size_t> rising_anchors(const std::vector<std::size_t>& in_a,
-                                        const std::vector<std::size_t>& in_b) {
+std::vector<std::uint32_t> rising_anchors(const std::vector<std::uint32_t>& in_a,
+                                          const std::vector<std::uint32_t>& in_b) {
     // Patience: tails[l] is the anchor ending the best rising run of length l + 1.
-    std::vector<std::size_t> tails;
-    std::vector<std::size_t> before(in_a.size(), SIZE_MAX);
-    for (std::size_t k = 0; k < in_a.size(); ++k) {
+    std::vector<std::uint32_t> tails;
+    std::vector<std::uint32_t> before(in_a.size(), UINT32_MAX);
+    for (std::uint32_t k = 0; k < in_a.size(); ++k) {
         const auto at = std::lower_bound(tails.begin(), tails.end(), in_b[k],
-                                         [&](std::size_t t, std::size_t v) { return in_b[t] < v; });
+                                         [&](std::uint32_t t, std::uint32_t v) { return in_b[t] < v; });
         if (at != tails.begin()) before[k] = *(at - 1);
         if (at == tails.end()) {
             tails.push_back(k);
@@ -185,8 +187,8 @@ std::vector<std::size_t> rising_anchors(const std::vector<std::size_t>& in_a,
             *at = k;
         }
     }
-    std::vector<std::size_t> chain;
-    for (std::size_t k = tails.empty() ? SIZE_MAX : tails.back(); k != SIZE_MAX; k = before[k])
+    std::vector<std::uint32_t> chain;
+    for (std::uint32_t k = tails.empty() ? UINT32_MAX : tails.back(); k != UINT32_MAX; k = before[k])
         chain.push_back(k);
     std::reverse(chain.begin(), chain.end());
     return chain;
@@ -239,30 +241,33 @@ std::vector<line_hunk> diff_ids(ids a, ids b, std::size_t id_count, diff_effort 
         for (const std::uint32_t y : tb) ++count_b[y];
         // Items the other side lacks can match nothing: they stay changed and the search
         // runs over the rest.
-        std::vector<std::uint32_t> ra, rb;
-        std::vector<std::size_t> from_a, from_b;
+        std::vector<std::uint32_t> ra, rb, from_a, from_b;
         for (std::size_t i = 0; i < ta.size(); ++i) {
             if (count_b[ta[i]] == 0) continue;
             ra.push_back(ta[i]);
-            from_a.push_back(i);
+            from_a.push_back(static_cast<std::uint32_t>(i));
         }
         for (std::size_t j = 0; j < tb.size(); ++j) {
             if (count_a[tb[j]] == 0) continue;
             rb.push_back(tb[j]);
-            from_b.push_back(j);
+            from_b.push_back(static_cast<std::uint32_t>(j));
         }
         // Items once in each side anchor the alignment where their order agrees.
         std::vector<std::uint32_t> where_b(id_count);
         for (std::size_t j = 0; j < rb.size(); ++j) {
             if (count_a[rb[j]] == 1 && count_b[rb[j]] == 1) where_b[rb[j]] = static_cast<std::uint32_t>(j);
         }
-        std::vector<std::size_t> in_a, in_b;
+        std::vector<std::uint32_t> in_a, in_b;
         for (std::size_t i = 0; i < ra.size(); ++i) {
             if (count_a[ra[i]] == 1 && count_b[ra[i]] == 1) {
-                in_a.push_back(i);
+                in_a.push_back(static_cast<std::uint32_t>(i));
                 in_b.push_back(where_b[ra[i]]);
             }
         }
+        // Only the search's own arrays stay for the search.
+        std::vector<std::uint32_t>().swap(count_a);
+        std::vector<std::uint32_t>().swap(count_b);
+        std::vector<std::uint32_t>().swap(where_b);
         std::vector<char> rca(ra.size(), 0), rcb(rb.size(), 0);
         const long cost = effort.max_cost
                               ? static_cast<long>(effort.max_cost)
@@ -270,7 +275,7 @@ std::vector<line_hunk> diff_ids(ids a, ids b, std::size_t id_count, diff_effort 
                                                    static_cast<double>(ra.size() + rb.size()))));
         middle_snake_diff search(ra, rb, rca, rcb, cost);
         long pa = 0, pb = 0;
-        for (const std::size_t k : rising_anchors(in_a, in_b)) {
+        for (const std::uint32_t k : rising_anchors(in_a, in_b)) {
             const auto ai = static_cast<long>(in_a[k]);
             const auto bi = static_cast<long>(in_b[k]);
             search.run(pa, ai, pb, bi);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <algorithm>
 #include <cstdint>
 #include <span>
 #include <string_view>
@@ -44,5 +45,46 @@ struct diff_effort {
 /// more than effort allows; the script is correct either way.
 std::vector<line_hunk> diff_ids(std::span<const std::uint32_t> a, std::span<const std::uint32_t> b,
                                 std::size_t id_count, diff_effort effort = {});
+
+/// Longest sequences that diff_small takes.
+inline constexpr std::size_t small_sequence = 64;
+
+/// A shortest edit script for two short sequences (at most small_sequence items each) whose
+/// items equal(i, j) compares, without interning them or allocating more than the result.
+template <typename Equal>
+std::vector<line_hunk> diff_small(std::size_t n, std::size_t m, Equal equal) {
+    // common[i][j]: the longest common subsequence of the items from i and j on.
+    unsigned char common[small_sequence + 1][small_sequence + 1];
+    for (std::size_t j = 0; j <= m; ++j) common[n][j] = 0;
+    for (std::size_t i = n; i-- > 0;) {
+        common[i][m] = 0;
+        for (std::size_t j = m; j-- > 0;) {
+            common[i][j] = equal(i, j) ? static_cast<unsigned char>(common[i + 1][j + 1] + 1)
+                                       : std::max(common[i + 1][j], common[i][j + 1]);
+        }
+    }
+    std::vector<line_hunk> hunks;
+    std::size_t i = 0, j = 0;
+    while (i < n || j < m) {
+        if (i < n && j < m && equal(i, j) && common[i][j] == common[i + 1][j + 1] + 1) {
+            ++i, ++j;
+            continue;
+        }
+        line_hunk h{i, i, j, j};
+        // What only a has comes first, then what only b has.
+        while (i < n || j < m) {
+            if (i < n && j < m && equal(i, j) && common[i][j] == common[i + 1][j + 1] + 1) break;
+            if (i < n && (j == m || common[i + 1][j] >= common[i][j + 1])) {
+                ++i;
+            } else {
+                ++j;
+            }
+        }
+        h.a_end = i;
+        h.b_end = j;
+        hunks.push_back(h);
+    }
+    return hunks;
+}
 
 }  // namespace zorv

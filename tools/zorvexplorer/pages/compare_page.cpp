@@ -1,8 +1,10 @@
 #include "tools/zorvexplorer/pages/compare_page.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <string_view>
 
+#include "tools/zorvexplorer/diff/change_summary.h"
 #include "tools/zorvexplorer/diff/inline_diff.h"
 #include "tools/zorvexplorer/files/text_codec.h"
 #include "tools/zorvexplorer/pages/compare_page_rows.h"
@@ -16,6 +18,8 @@ namespace {
 
 // Data this small rides in the page as it is; larger data is packed.
 constexpr std::size_t packed_from = 32 * 1024;
+// Lines are packed in parts of this many, so that a script unpacks only those it shows.
+constexpr std::size_t lines_per_part = 1 << 13;
 
 std::string json_string(std::string_view s) {
     std::string out = "\"";
@@ -57,9 +61,39 @@ class utf16_offsets {
     std::size_t byte_ = 0, units_ = 0;
 };
 
-void put_number(std::string& out, std::size_t n) {
-    out += std::to_string(n);
-    out += ',';
+using numbers_list = std::vector<std::int32_t>;
+
+void put(numbers_list& out, std::size_t n) { out.push_back(static_cast<std::int32_t>(n)); }
+
+// A number in seven-bit groups, least significant first, the high bit on all but the last.
+void put_varint(std::string& out, std::size_t n) {
+    for (; n >= 0x80; n >>= 7) out += static_cast<char>((n & 0x7F) | 0x80);
+    out += static_cast<char>(n);
+}
+
+std::string json_bytes(std::string_view v) {
+    std::string out = "[";
+    for (std::size_t k = 0; k < v.size(); ++k)
+        out += (k ? "," : "") + std::to_string(static_cast<unsigned char>(v[k]));
+    return out + "]";
+}
+
+std::string json_numbers(const numbers_list& v) {
+    std::string out = "[";
+    for (std::size_t k = 0; k < v.size(); ++k) out += (k ? "," : "") + std::to_string(v[k]);
+    return out + "]";
+}
+
+// Numbers as the script reads them into an Int32Array: four bytes each, least significant
+// first.
+std::string number_bytes(const numbers_list& v) {
+    std::string out;
+    out.reserve(v.size() * 4);
+    for (const std::int32_t n : v) {
+        const auto u = static_cast<std::uint32_t>(n);
+        for (int shift = 0; shift < 32; shift += 8) out += static_cast<char>(u >> shift & 0xFF);
+    }
+    return out;
 }
 
 struct table {
@@ -68,73 +102,82 @@ struct table {
     std::string title;  // pairs: "a ↔ b: summary", escaped; empty for three columns
 };
 
-// The data of one table: its blocks and the marks within changed lines.
+// The data of one table: its blocks (a run of common lines: 0 and its length; a change: 1,
+// each column's size, its kind, its line ends, the column that alone differs, where its
+// marks start) and the marks within its changed lines, only for the cells that have any.
 class table_data {
   public:
-    table_data(const table& t, const std::vector<page_lines>& files)
-        : t_(t), files_(files) {}
-
-    std::string json() {
-        std::string blocks, marks;
-        std::size_t mark_count = 0;
+    table_data(const table& t, const std::vector<page_lines>& files) : t_(t), files_(files) {
         for (const page_block& b : t_.blocks) {
             if (b.common) {
-                blocks += "0,";
-                put_number(blocks, b.cols[0].size());
+                blocks.push_back(0);
+                put(blocks, b.cols[0].size());
                 continue;
             }
-            blocks += "1,";
-            for (const line_range& r : b.cols) put_number(blocks, r.size());
-            put_number(blocks, static_cast<std::size_t>(b.kind));
+            blocks.push_back(1);
+            for (const line_range& r : b.cols) put(blocks, r.size());
+            put(blocks, static_cast<std::size_t>(b.kind));
             std::size_t ends = 0;
             for (std::size_t c = 0; c < b.ends.size(); ++c)
                 ends |= static_cast<std::size_t>(b.ends[c]) << (2 * c);
-            put_number(blocks, ends);
-            blocks += std::to_string(b.only) + ",";
-            put_number(blocks, mark_count);
-            mark_count += block_marks(b, marks);
+            put(blocks, ends);
+            blocks.push_back(b.only);
+            put(blocks, marks.size());
+            block_marks(b);
         }
-        if (!blocks.empty()) blocks.pop_back();
-        if (!marks.empty()) marks.pop_back();
+    }
+
+    /// The table's description; with its numbers when they ride in it.
+    std::string json(bool with_numbers) const {
         std::string out = "{\"files\":[";
         for (std::size_t c = 0; c < t_.files.size(); ++c)
             out += (c ? "," : "") + std::to_string(t_.files[c]);
-        out += "],\"title\":" + json_string(t_.title) + ",\"blocks\":[" + blocks + "],\"marks\":[" +
-               marks + "]}";
-        return out;
+        out += "],\"title\":" + json_string(t_.title);
+        if (with_numbers) out += ",\"blocks\":" + json_numbers(blocks) + ",\"marks\":" + json_bytes(marks);
+        return out + "}";
     }
+
+    numbers_list blocks;
+    std::string marks;  // varints
 
   private:
     const page_lines& col(std::size_t c) const { return files_[t_.files[c]]; }
 
-    // For each row and column: how many marks, then each mark's start and end. Returns
-    // how many numbers it wrote.
-    std::size_t block_marks(const page_block& b, std::string& out) const {
+    // As varints: how many cells of the block have marks, then for each (in order) how far
+    // its number (row times columns plus column) is past the last one's, how many marks,
+    // and each mark's start (from the last mark's end) and length.
+    void block_marks(const page_block& b) {
         std::size_t rows = 0;
         for (const line_range& r : b.cols) rows = std::max(rows, r.size());
-        std::size_t written = 0;
+        std::string cells;
+        std::size_t count = 0, last = 0;
+        std::string text, other;
         for (std::size_t r = 0; r < rows; ++r) {
             const int only = t_.files.size() == 3 ? row_only(b, r) : -1;
             for (std::size_t c = 0; c < b.cols.size(); ++c) {
                 const std::size_t p = mark_partner(t_.files.size(), c, only);
-                if (p == c || r >= b.cols[c].size() || r >= b.cols[p].size()) {
-                    out += "0,";
-                    ++written;
-                    continue;
-                }
-                const std::string text = shown_line(col(c)[b.cols[c].begin + r]);
-                const std::string other = shown_line(col(p)[b.cols[p].begin + r]);
-                const std::vector<byte_span> spans = diff_within_line(text, other).a;
-                put_number(out, spans.size());
-                utf16_offsets at(text);
+                if (p == c || r >= b.cols[c].size() || r >= b.cols[p].size()) continue;
+                const std::string_view a = shown_view(col(c)[b.cols[c].begin + r], text);
+                const std::string_view o = shown_view(col(p)[b.cols[p].begin + r], other);
+                const std::vector<byte_span> spans = diff_within_line(a, o).a;
+                if (spans.empty()) continue;
+                ++count;
+                const std::size_t key = r * b.cols.size() + c;
+                put_varint(cells, key - last);
+                last = key;
+                put_varint(cells, spans.size());
+                utf16_offsets at(a);
+                std::size_t end = 0;
                 for (const byte_span& s : spans) {
-                    put_number(out, at.at(s.begin));
-                    put_number(out, at.at(s.end));
+                    const std::size_t from = at.at(s.begin), to = at.at(s.end);
+                    put_varint(cells, from - end);
+                    put_varint(cells, to - from);
+                    end = to;
                 }
-                written += 1 + 2 * spans.size();
             }
         }
-        return written;
+        put_varint(marks, count);
+        marks += cells;
     }
 
     int row_only(const page_block& b, std::size_t r) const {
@@ -158,7 +201,6 @@ void write_lines(Sink&& sink, const std::vector<table>& tables, const std::vecto
         } else {
             sink(sanitize_utf8(text));
         }
-        sink("\n");
     };
     if (first_file) {
         for (const std::string_view line : files[0]) put(line);
@@ -182,10 +224,18 @@ std::string summary_text(const pair_summary& s) {
 }  // namespace
 
 pair_summary summarize(const std::string& first, const std::string& other) {
-    return count_changes(align_pair(split_lines(first), split_lines(other)));
+    const page_lines a = split_lines(first);
+    const page_lines b = split_lines(other);
+    return count_changes(align_pair(a, b, diff_lines(a, b)));
 }
 
 std::string render_compare_page(const std::vector<std::string>& names,
+                                const std::vector<std::string>& texts,
+                                const std::vector<file_facts>& facts) {
+    return build_compare_page(names, texts, facts).html;
+}
+
+compare_page build_compare_page(const std::vector<std::string>& names,
                                 const std::vector<std::string>& texts,
                                 const std::vector<file_facts>& facts) {
     std::vector<std::string> titles;
@@ -195,6 +245,11 @@ std::string render_compare_page(const std::vector<std::string>& names,
     for (std::size_t k = 0; k < texts.size(); ++k)
         files.push_back(binary(k) ? page_lines{} : split_lines(texts[k]));
 
+    // Each file against the first, once: for the tables and for the log's description.
+    std::vector<std::vector<line_hunk>> hunks(files.size());
+    for (std::size_t k = 1; k < files.size(); ++k) {
+        if (!binary(0) && !binary(k)) hunks[k] = diff_lines(files[0], files[k]);
+    }
     std::vector<table> tables;
     std::string binary_sections, binary_changes;
     std::size_t changes = 0;
@@ -202,7 +257,8 @@ std::string render_compare_page(const std::vector<std::string>& names,
     const bool any_binary =
         std::any_of(facts.begin(), facts.end(), [](const file_facts& f) { return f.binary; });
     if (files.size() == 3 && !any_binary) {
-        tables.push_back({{0, 1, 2}, align_three(files[0], files[1], files[2]), {}});
+        tables.push_back(
+            {{0, 1, 2}, align_three(files[0], files[1], files[2], hunks[1], hunks[2]), {}});
     } else {
         for (std::size_t k = 1; k < files.size(); ++k) {
             if (binary(0) || binary(k)) {
@@ -218,7 +274,7 @@ std::string render_compare_page(const std::vector<std::string>& names,
                 }
                 continue;
             }
-            table t{{0, k}, align_pair(files[0], files[k]), {}};
+            table t{{0, k}, align_pair(files[0], files[k], hunks[k]), {}};
             t.title = titles[0] + " &harr; " + titles[k] + ": " + summary_text(count_changes(t.blocks));
             tables.push_back(std::move(t));
         }
@@ -233,32 +289,60 @@ std::string render_compare_page(const std::vector<std::string>& names,
         }
     }
 
-    // The data: a line of JSON with the tables, then the lines.
+    // The data: JSON with the tables, and the lines in parts, each line ending with a line
+    // feed.
     std::string head = "{\"names\":[";
     for (std::size_t k = 0; k < names.size(); ++k)
         head += (k ? "," : "") + json_string(sanitize_utf8(names[k]));
     head += "],\"lines\":[";
     for (std::size_t k = 0; k < files.size(); ++k)
         head += (k ? "," : "") + std::to_string(files[k].size());
-    head += "],\"firstChange\":" + std::to_string(binary_count + 1) + ",\"tables\":[";
-    for (std::size_t k = 0; k < tables.size(); ++k)
-        head += (k ? "," : "") + table_data(tables[k], files).json();
-    head += "]}\n";
+    head += "],\"firstChange\":" + std::to_string(binary_count + 1) +
+            ",\"linesPerPart\":" + std::to_string(lines_per_part) + ",\"tables\":[";
+    std::vector<table_data> numbers;
     std::size_t data_size = head.size();
-    write_lines([&](std::string_view s) { data_size += s.size(); }, tables, files, !tables.empty());
-    std::string data;
-    const bool packed = data_size > packed_from;
-    if (packed) {
-        gzip_base64_writer writer;
-        writer.add(head);
-        write_lines([&](std::string_view s) { writer.add(s); }, tables, files, !tables.empty());
-        data = writer.finish();
-    } else {
-        std::string raw = head;
-        write_lines([&](std::string_view s) { raw += s; }, tables, files, !tables.empty());
-        data = json_string(raw);
+    for (const table& t : tables) {
+        numbers.emplace_back(t, files);
+        data_size += 12 * (numbers.back().blocks.size() + numbers.back().marks.size());
     }
+    write_lines([&](std::string_view s) { data_size += s.size() + 1; }, tables, files,
+                !tables.empty());
+    const bool packed = data_size > packed_from;
+    for (std::size_t k = 0; k < numbers.size(); ++k) head += (k ? "," : "") + numbers[k].json(!packed);
+    head += "]}";
+    const std::string packing = packed ? "gzip-base64" : "json";
+    std::string data = "<script id=\"page-data\" type=\"text/plain\" data-packing=\"" + packing +
+                       "\">" + (packed ? gzip_base64(head, 6) : json_string(head)) + "</script>\n";
     head = {};
+    if (packed) {
+        // Blocks and marks as numbers the script takes as they are, without parsing.
+        for (table_data& n : numbers) {
+            for (const std::string& bytes : {number_bytes(n.blocks), n.marks}) {
+                data += "<script class=\"page-numbers\" type=\"text/plain\" data-packing=\"" +
+                        packing + "\">" + gzip_base64(bytes, 6) + "</script>\n";
+            }
+            numbers_list().swap(n.blocks);
+            std::string().swap(n.marks);
+        }
+    }
+    numbers.clear();
+    std::string part;
+    std::size_t in_part = 0;
+    const auto close_part = [&] {
+        data += "<script class=\"page-lines\" type=\"text/plain\" data-packing=\"" + packing + "\">";
+        data += packed ? gzip_base64(part, 6) : json_string(part);
+        data += "</script>\n";
+        part.clear();
+        in_part = 0;
+    };
+    write_lines(
+        [&](std::string_view s) {
+            part += s;
+            part += '\n';
+            if (++in_part == lines_per_part) close_part();
+        },
+        tables, files, !tables.empty());
+    if (in_part > 0 || !packed) close_part();
 
     std::string page = "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\">\n"
                        "<meta name=\"color-scheme\" content=\"light dark\">\n<title>Compare: ";
@@ -321,14 +405,11 @@ std::string render_compare_page(const std::vector<std::string>& names,
         }
         page += "<div id=\"view\"></div>\n";
     }
-    page += "<script id=\"page-data\" type=\"text/plain\" data-packing=\"";
-    page += packed ? "gzip-base64" : "json";
-    page += "\">";
     page += data;
-    page += "</script>\n<script>";
+    page += "<script>";
     page += assets::compare_page_js;
     page += "</script>\n</body></html>\n";
-    return page;
+    return {std::move(page), describe_changes(names, facts, hunks)};
 }
 
 }  // namespace zorv

@@ -19,9 +19,19 @@ inline constexpr std::size_t rows_without_script = 5000;
 /// Counts of contributor `other` against `first`.
 pair_summary summarize(const std::string& first, const std::string& other);
 
+struct compare_page {
+    std::string html;
+    std::string changes;  // what describe_changes says of the same files
+};
+
 /// The page for texts (UTF-8, or bytes shown with U+FFFD for what is not UTF-8), titled
 /// with names (same length as texts, at least two). facts, when given, hold one entry per
 /// text; a pair with a binary file is shown by its facts, never as text.
+compare_page build_compare_page(const std::vector<std::string>& names,
+                                const std::vector<std::string>& texts,
+                                const std::vector<file_facts>& facts = {});
+
+/// The page alone.
 std::string render_compare_page(const std::vector<std::string>& names,
                                 const std::vector<std::string>& texts,
                                 const std::vector<file_facts>& facts = {});

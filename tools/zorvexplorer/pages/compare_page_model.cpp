@@ -84,11 +84,12 @@ std::string_view without_line_end(std::string_view line) {
     return line;
 }
 
-std::vector<page_block> align_pair(const page_lines& a, const page_lines& b) {
+std::vector<page_block> align_pair(const page_lines& a, const page_lines& b,
+                                   const std::vector<line_hunk>& hunks) {
     std::vector<page_block> out;
     std::size_t ai = 0;
     std::size_t bi = 0;
-    for (const line_hunk& h : diff_lines(a, b)) {
+    for (const line_hunk& h : hunks) {
         if (h.a_begin > ai) out.push_back(block(true, {{ai, h.a_begin}, {bi, h.b_begin}}));
         page_block change = block(false, {{h.a_begin, h.a_end}, {h.b_begin, h.b_end}});
         label(change, {&a, &b});
@@ -101,7 +102,8 @@ std::vector<page_block> align_pair(const page_lines& a, const page_lines& b) {
 }
 
 std::vector<page_block> align_three(const page_lines& f0, const page_lines& f1,
-                                    const page_lines& f2) {
+                                    const page_lines& f2, const std::vector<line_hunk>& h1,
+                                    const std::vector<line_hunk>& h2) {
     std::vector<page_block> out;
     line_range last{0, 0};
     line_range last1{0, 0};
@@ -112,7 +114,7 @@ std::vector<page_block> align_three(const page_lines& f0, const page_lines& f1,
         }
     };
     for (const three_way_block& k :
-         three_way_blocks(f0, f1, f2, three_way_grouping::overlapping)) {
+         three_way_blocks(h1, h2, three_way_grouping::overlapping)) {
         put_common(k.base.begin, k.first.begin, k.second.begin);
         int only = -1;
         if (!k.first_changed) {

@@ -38,13 +38,16 @@ struct page_block {
 
 using page_lines = std::vector<std::string_view>;
 
-/// Two files: common runs and changes.
-std::vector<page_block> align_pair(const page_lines& a, const page_lines& b);
+/// Two files, given the hunks of b against a: common runs and changes.
+std::vector<page_block> align_pair(const page_lines& a, const page_lines& b,
+                                   const std::vector<line_hunk>& hunks);
 
-/// Three files aligned on the first: a change is where the second or the third differs
-/// from it; changes are split wherever they do not overlap.
+/// Three files aligned on the first, given the hunks of f1 and f2 against f0: a change is
+/// where the second or the third differs from it; changes are split wherever they do not
+/// overlap.
 std::vector<page_block> align_three(const page_lines& f0, const page_lines& f1,
-                                    const page_lines& f2);
+                                    const page_lines& f2, const std::vector<line_hunk>& h1,
+                                    const std::vector<line_hunk>& h2);
 
 /// Counts of the changes of a pair.
 pair_summary count_changes(const std::vector<page_block>& blocks);

@@ -142,6 +142,15 @@ class row_writer {
 
 std::string shown_line(std::string_view line) { return sanitize_utf8(without_line_end(line)); }
 
+std::string_view shown_view(std::string_view line, std::string& scratch) {
+    const std::string_view text = without_line_end(line);
+    if (std::all_of(text.begin(), text.end(),
+                    [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
+        return text;
+    scratch = sanitize_utf8(text);
+    return scratch;
+}
+
 int three_column_row_only(const page_block& b, std::size_t r,
                           const std::vector<const page_lines*>& cols) {
     const auto cell = [&](std::size_t c) -> const std::string_view* {

@@ -19,6 +19,9 @@ inline constexpr std::size_t fold_context = 3;
 /// A line as the page shows it: without its line end, valid UTF-8.
 std::string shown_line(std::string_view line);
 
+/// The same, without a copy where the line is ASCII; scratch holds the text otherwise.
+std::string_view shown_view(std::string_view line, std::string& scratch);
+
 /// Three columns: the column whose line alone differs in row r of a change, -1 when all
 /// three differ; a row where nothing differs keeps what the change as a whole has.
 int three_column_row_only(const page_block& b, std::size_t r,

@@ -85,10 +85,10 @@ std::string gzip_base64_writer::finish() {
     return std::move(out_);
 }
 
-std::string gzip_base64(std::string_view data) {
+std::string gzip_base64(std::string_view data, int level) {
     // One deflate call takes at most UINT_MAX bytes.
     if (data.size() > UINT_MAX) return {};
-    gzip_base64_writer writer(Z_BEST_COMPRESSION);
+    gzip_base64_writer writer(level);
     for (std::size_t at = 0; at < data.size(); at += piece) writer.add(data.substr(at, piece));
     return writer.finish();
 }

@@ -7,9 +7,10 @@
 
 namespace zorv {
 
-/// data compressed as a gzip stream and written in base64 (no line breaks); a browser
-/// unpacks it with atob and DecompressionStream("gzip"). Empty when compression fails.
-std::string gzip_base64(std::string_view data);
+/// data compressed as a gzip stream (at level, 1 to 9) and written in base64 (no line
+/// breaks); a browser unpacks it with atob and DecompressionStream("gzip"). Empty when
+/// compression fails.
+std::string gzip_base64(std::string_view data, int level = 9);
 
 /// The same packing for text written piece by piece, so that a large text is never held
 /// whole: what is added is compressed as it comes.

@@ -1,5 +1,6 @@
-// The compare page: its lines travel in the page as data (packed when large) and only the
-// rows in and near the view are drawn, so that a page of a million lines opens at once.
+// The compare page: its lines travel in the page as data, packed in parts when large, and
+// only the rows in and near the view are drawn, so that a page of a million lines opens at
+// once. Parts of the lines are unpacked when their rows are first drawn.
 import {findHits, hitSpans} from './compare_search.js';
 import {createRowWindow} from './row_window.js';
 
@@ -26,83 +27,160 @@ import {createRowWindow} from './row_window.js';
     return size === 1 ? String(begin + 1) : (begin + 1) + '\u2013' + (begin + size);
   }
 
-  // The data: a line of JSON with the tables, then every line the tables show, each
-  // ending with a line feed.
-  function parseData(text) {
-    const cut = text.indexOf('\n');
-    const head = JSON.parse(text.slice(0, cut));
-    const body = text.slice(cut + 1);
-    let count = 0;
-    for (let at = body.indexOf('\n'); at >= 0; at = body.indexOf('\n', at + 1)) ++count;
-    const starts = new Uint32Array(count + 1);
-    for (let k = 1, at = body.indexOf('\n'); at >= 0; at = body.indexOf('\n', at + 1)) starts[k++] = at + 1;
-    return {head, body, starts};
-  }
-
-  async function unpack(text) {
+  async function unpack(text, binary) {
     const raw = atob(text.trim());
     const bytes = new Uint8Array(raw.length);
     for (let i = 0; i < raw.length; ++i) bytes[i] = raw.charCodeAt(i);
     const stream = new Blob([bytes]).stream().pipeThrough(new DecompressionStream('gzip'));
-    return parseData(await new Response(stream).text());
+    return binary ? new Response(stream).arrayBuffer() : new Response(stream).text();
+  }
+  // The text of a data element, unpacked (a promise for a packed one).
+  function read(node) {
+    const text = node.textContent;
+    node.textContent = '';
+    return node.dataset.packing === 'json' ? JSON.parse(text) : unpack(text);
   }
 
-  // ---- the model: tables of blocks, each block a run of common lines or a change
-  function buildModel(data) {
-    const {head} = data;
-    const line = i => data.body.slice(data.starts[i], data.starts[i + 1] - 1);
+  // ---- the lines, in parts unpacked on first use
+  class Lines {
+    constructor(nodes, perPart, onLoad) {
+      this.nodes = nodes;
+      this.perPart = perPart;
+      this.parts = nodes.map(() => null);
+      this.pending = nodes.map(() => null);
+      this.onLoad = onLoad;
+    }
+    static split(text) {
+      let count = 0;
+      for (let at = text.indexOf('\n'); at >= 0; at = text.indexOf('\n', at + 1)) ++count;
+      const starts = new Uint32Array(count + 1);
+      for (let k = 1, at = text.indexOf('\n'); at >= 0; at = text.indexOf('\n', at + 1)) starts[k++] = at + 1;
+      return {text, starts};
+    }
+    take(k, text) {
+      this.parts[k] = Lines.split(text);
+    }
+    load(k) {
+      if (this.parts[k] || this.pending[k] || k >= this.nodes.length) return this.pending[k];
+      const got = read(this.nodes[k]);
+      this.pending[k] = Promise.resolve(got).then(text => {
+        this.take(k, text);
+        this.onLoad();
+      });
+      return this.pending[k];
+    }
+    loadAll() {
+      return Promise.all(this.nodes.map((_, k) => this.load(k)));
+    }
+    // Line i, or null while its part is being unpacked.
+    get(i) {
+      const k = Math.floor(i / this.perPart);
+      const part = this.parts[k];
+      if (!part) {
+        this.load(k);
+        return null;
+      }
+      const j = i - k * this.perPart;
+      return part.text.slice(part.starts[j], part.starts[j + 1] - 1);
+    }
+  }
+
+  // ---- the model: per table, its blocks in typed arrays (a block is a run of common lines
+  // or a change); rows are counted over all tables
+  function buildModel(head, lines) {
     let extra = head.lines[0];  // the other columns' changed lines follow the first file
-    const changes = [];
-    const tables = head.tables.map((t, ti) => {
-      const cols = t.files.length;
-      const at = new Array(cols).fill(0);
-      const blocks = [];
-      const flat = t.blocks;
-      for (let i = 0; i < flat.length;) {
+    const tables = head.tables.map(t => {
+      const cols = t.files.length, flat = t.blocks;
+      let count = 0;
+      for (let i = 0; i < flat.length; i += flat[i] === 0 ? 2 : 5 + cols) ++count;
+      const table = {
+        files: t.files, cols, title: t.title, marks: t.marks, count,
+        change: new Uint8Array(count), n: new Uint32Array(count),
+        size: new Uint32Array(count * cols), begin: new Float64Array(count * cols),
+        text: new Float64Array(count * cols), kind: new Uint8Array(count),
+        ends: new Uint8Array(count), only: new Int8Array(count), markAt: new Float64Array(count),
+        number: new Uint32Array(count), open: new Uint8Array(count), rowMarks: new Map(),
+      };
+      const at = new Float64Array(cols);
+      for (let i = 0, k = 0; k < count; ++k) {
+        const o = k * cols;
         if (flat[i] === 0) {
           const n = flat[i + 1];
-          blocks.push({common: true, n, begins: at.slice(), text: at.map(() => at[0])});
+          table.n[k] = n;
+          for (let c = 0; c < cols; ++c) {
+            table.size[o + c] = n;
+            table.begin[o + c] = at[c];
+            table.text[o + c] = at[0];
+          }
           for (let c = 0; c < cols; ++c) at[c] += n;
           i += 2;
           continue;
         }
-        const sizes = flat.slice(i + 1, i + 1 + cols);
-        const [kind, ends, only, markAt] = flat.slice(i + 1 + cols, i + 5 + cols);
-        const text = [at[0]];
-        for (let c = 1; c < cols; ++c) {
-          text.push(extra);
-          extra += sizes[c];
+        table.change[k] = 1;
+        let rows = 0;
+        for (let c = 0; c < cols; ++c) {
+          const size = flat[i + 1 + c];
+          rows = Math.max(rows, size);
+          table.size[o + c] = size;
+          table.begin[o + c] = at[c];
+          table.text[o + c] = c === 0 ? at[0] : extra;
+          if (c > 0) extra += size;
+          at[c] += size;
         }
-        const b = {common: false, n: Math.max(...sizes), sizes, begins: at.slice(), text, kind,
-                   ends, only, markAt, table: ti, number: head.firstChange + changes.length};
-        changes.push(b);
-        blocks.push(b);
-        for (let c = 0; c < cols; ++c) at[c] += sizes[c];
+        table.n[k] = rows;
+        table.kind[k] = flat[i + 1 + cols];
+        table.ends[k] = flat[i + 2 + cols];
+        table.only[k] = flat[i + 3 + cols];
+        table.markAt[k] = flat[i + 4 + cols];
         i += 5 + cols;
       }
-      blocks.forEach((b, k) => {
-        b.table = ti;
-        b.index = k;
-        if (!b.common) return;
-        const atStart = k === 0, atEnd = k + 1 === blocks.length;
-        let before = atStart ? 0 : FOLD_CONTEXT;
-        const after = atEnd ? 0 : FOLD_CONTEXT;
-        if (atStart && atEnd) before = FOLD_CONTEXT;
-        b.folds = b.n > FOLD_LONGER_THAN && before + after < b.n;
-        b.before = before;
-        b.after = after;
-      });
-      return {files: t.files, cols, title: t.title, blocks, marks: t.marks};
+      return table;
     });
-    return {names: head.names, lines: head.lines, tables, changes, line, body: data.body,
-            starts: data.starts, binaryChanges: head.firstChange - 1};
+    // Segments: a table's title row (several tables only) or a block.
+    const multi = tables.length > 1;
+    let segCount = 0;
+    tables.forEach(t => { segCount += t.count + (multi ? 1 : 0); });
+    const segTable = new Uint32Array(segCount), segBlock = new Int32Array(segCount);
+    const firstSeg = [];
+    let changeCount = 0;
+    for (let ti = 0, s = 0; ti < tables.length; ++ti) {
+      if (multi) {
+        segTable[s] = ti;
+        segBlock[s++] = -1;
+      }
+      firstSeg.push(s);
+      for (let k = 0; k < tables[ti].count; ++k, ++s) {
+        segTable[s] = ti;
+        segBlock[s] = k;
+        if (tables[ti].change[k]) ++changeCount;
+      }
+    }
+    const changes = new Uint32Array(changeCount);
+    for (let s = 0, c = 0; s < segCount; ++s) {
+      if (segBlock[s] >= 0 && tables[segTable[s]].change[segBlock[s]]) {
+        tables[segTable[s]].number[segBlock[s]] = head.firstChange + c;
+        changes[c++] = s;
+      }
+    }
+    return {names: head.names, lineCounts: head.lines, tables, segTable, segBlock, firstSeg, changes,
+            lines, binaryChanges: head.firstChange - 1};
   }
 
-  function label(b) {
-    if (b.kind === KIND_BLANK) return 'white space only';
-    if (b.kind !== KIND_LINE_END) return '';
+  // How a common block folds: rows [before, n - after) hide behind one fold row.
+  function foldOf(t, k) {
+    const atStart = k === 0, atEnd = k + 1 === t.count;
+    let before = atStart ? 0 : FOLD_CONTEXT;
+    const after = atEnd ? 0 : FOLD_CONTEXT;
+    if (atStart && atEnd) before = FOLD_CONTEXT;
+    const folds = !t.change[k] && !t.open[k] && t.n[k] > FOLD_LONGER_THAN && before + after < t.n[k];
+    return {folds, before, after};
+  }
+
+  function label(t, k) {
+    if (t.kind[k] === KIND_BLANK) return 'white space only';
+    if (t.kind[k] !== KIND_LINE_END) return '';
     const names = [];
-    for (let c = 0; c < b.sizes.length; ++c) names.push(END_NAMES[(b.ends >> (2 * c)) & 3]);
+    for (let c = 0; c < t.cols; ++c) names.push(END_NAMES[(t.ends[k] >> (2 * c)) & 3]);
     return 'line ending: ' + names.join(' / ');
   }
 
@@ -111,73 +189,91 @@ import {createRowWindow} from './row_window.js';
     constructor(model) {
       this.model = model;
       this.hideBlank = false;
-      this.multi = model.tables.length > 1;
       this.rebuild();
     }
-    hidden(b) {
-      return this.hideBlank && !b.common && (b.kind === KIND_BLANK || b.kind === KIND_LINE_END);
+    hidden(t, k) {
+      return this.hideBlank && t.change[k] === 1 &&
+             (t.kind[k] === KIND_BLANK || t.kind[k] === KIND_LINE_END);
     }
     rebuild() {
-      // Segments: a table's title row (several tables only) or a block.
-      const segs = [];
-      this.model.tables.forEach((t, ti) => {
-        if (this.multi) segs.push({title: true, table: ti});
-        t.blocks.forEach(b => segs.push(b));
-      });
-      const starts = new Float64Array(segs.length + 1);
-      segs.forEach((s, k) => {
-        s.seg = k;
-        starts[k + 1] = starts[k] + this.shown(s);
-      });
-      this.segs = segs;
+      const {segBlock, segTable, tables} = this.model;
+      const n = segBlock.length;
+      const starts = new Float64Array(n + 1);
+      for (let s = 0; s < n; ++s) {
+        const k = segBlock[s];
+        let shown = 1;
+        if (k >= 0) {
+          const t = tables[segTable[s]];
+          shown = t.n[k];
+          // What foldOf says, without making an object for every block.
+          if (!t.change[k] && !t.open[k] && shown > FOLD_LONGER_THAN) {
+            const atStart = k === 0, atEnd = k + 1 === t.count;
+            const context = (atStart && !atEnd ? 0 : FOLD_CONTEXT) + (atEnd ? 0 : FOLD_CONTEXT);
+            if (context < shown) shown = context + 1;
+          }
+        }
+        starts[s + 1] = starts[s] + shown;
+      }
       this.starts = starts;
-      this.count = starts[segs.length];
-    }
-    shown(s) {
-      if (s.title) return 1;
-      if (s.common && s.folds && !s.open) return s.before + 1 + s.after;
-      return s.n;
+      this.count = starts[n];
     }
     // The segment and the row within it of row i.
     locate(i) {
-      let lo = 0, hi = this.segs.length - 1;
+      let lo = 0, hi = this.starts.length - 2;
       while (lo < hi) {
         const mid = (lo + hi + 1) >> 1;
         if (this.starts[mid] <= i) lo = mid; else hi = mid - 1;
       }
-      return [this.segs[lo], i - this.starts[lo]];
+      return [lo, i - this.starts[lo]];
     }
-    // The row that shows line r of block b (a fold opens when the line is behind it).
-    rowOf(b, r) {
-      if (b.common && b.folds && !b.open && r >= b.before && r < b.n - b.after) {
-        b.open = true;
+    // The row that shows line r of segment s (its fold opens when the line is behind it).
+    rowOf(s, r) {
+      const t = this.model.tables[this.model.segTable[s]], k = this.model.segBlock[s];
+      if (k < 0) return this.starts[s];
+      let f = foldOf(t, k);
+      if (f.folds && r >= f.before && r < t.n[k] - f.after) {
+        t.open[k] = 1;
         this.rebuild();
+        f = foldOf(t, k);
       }
-      let k = r;
-      if (b.common && b.folds && !b.open && r >= b.n - b.after) k = b.before + 1 + (r - (b.n - b.after));
-      return this.starts[b.seg] + k;
+      const row = f.folds && r >= t.n[k] - f.after ? f.before + 1 + (r - (t.n[k] - f.after)) : r;
+      return this.starts[s] + row;
     }
   }
 
-  // ---- drawing one row
-  function marksOf(table, b, r, c) {
-    if (!b.rowMarks) {
-      // Where each row's marks start, found once per block when first drawn.
-      const offsets = new Uint32Array(b.n);
-      let p = b.markAt;
-      for (let row = 0; row < b.n; ++row) {
-        offsets[row] = p;
-        for (let col = 0; col < table.cols; ++col) p += 1 + 2 * table.marks[p];
+  // ---- drawing
+  // The marks of line r of column c of block k. The block lists, as varints, only the
+  // cells that have any, in order; they are read as far as rows are drawn.
+  function marksOf(t, k, r, c) {
+    const bytes = t.marks;
+    let cells = t.rowMarks.get(k);
+    const next = () => {
+      let n = 0, shift = 0, b;
+      do {
+        b = bytes[cells.p++];
+        n += (b & 0x7f) * 2 ** shift;
+        shift += 7;
+      } while (b & 0x80);
+      return n;
+    };
+    if (!cells) {
+      cells = {p: t.markAt[k], key: 0, read: new Map()};
+      cells.left = next();
+      t.rowMarks.set(k, cells);
+    }
+    const key = r * t.cols + c;
+    while (cells.left > 0 && cells.key <= key) {
+      cells.key += next();
+      const spans = [];
+      for (let m = next(), end = 0; m > 0; --m) {
+        const from = end + next();
+        end = from + next();
+        spans.push([from, end]);
       }
-      b.rowMarks = offsets;
+      cells.read.set(cells.key, spans);
+      --cells.left;
     }
-    let p = b.rowMarks[r];
-    for (let col = 0; col < c; ++col) p += 1 + 2 * table.marks[p];
-    const spans = [];
-    for (let k = 0, n = table.marks[p]; k < n; ++k) {
-      spans.push([table.marks[p + 1 + 2 * k], table.marks[p + 2 + 2 * k]]);
-    }
-    return spans;
+    return cells.read.get(key) || [];
   }
 
   // The text with changed characters and search hits wrapped.
@@ -187,8 +283,8 @@ import {createRowWindow} from './row_window.js';
     for (const [b, e] of marks.concat(hits)) { cuts.add(b); cuts.add(e); }
     const points = [...cuts].sort((x, y) => x - y);
     let out = '';
-    for (let k = 0; k + 1 < points.length; ++k) {
-      const b = points[k], e = points[k + 1];
+    for (let m = 0; m + 1 < points.length; ++m) {
+      const b = points[m], e = points[m + 1];
       if (b >= e) continue;
       const inside = spans => spans.some(([x, y]) => x <= b && e <= y);
       const cls = [inside(marks) ? 'ch' : '', inside(hits) ? 'hit' : ''].filter(Boolean).join(' ');
@@ -203,42 +299,30 @@ import {createRowWindow} from './row_window.js';
     return c === 0 ? 'left' : c + 1 === cols ? 'right' : 'middle';
   }
 
-  function rowOnly(model, b, r) {
-    const cell = c => r < b.sizes[c] ? model.line(b.text[c] + r) : null;
-    const a = [cell(0), cell(1), cell(2)];
-    const same = (x, y) => a[x] === a[y];
-    const s01 = same(0, 1), s02 = same(0, 2), s12 = same(1, 2);
-    if (s01 && s02) return b.only;
-    if (s12) return 0;
-    if (s02) return 1;
-    if (s01) return 2;
-    return -1;
-  }
-
   function createPage(model) {
     const rows = new Rows(model);
-    const single = model.tables.length === 1 ? model.tables[0] : null;
-    let current = -1;       // the change stepped to: binary pairs, then model.changes
-    let query = null;       // the search's expression, null when no search
-    let hits = [];          // [block, row] of each line that matches
+    const {tables, lines} = model;
+    const single = tables.length === 1 ? tables[0] : null;
+    let current = -1;  // the change stepped to: binary pairs first, then model.changes
+    let query = null;  // {source, expression} of the search, null when none
+    let hits = [];     // [segment, row] of each line that matches
     let hitIndex = -1;
     let hitRow = -1;
 
     const table = document.createElement('table');
     table.className = 'diff';
-    const maxCols = Math.max(...model.tables.map(t => t.cols));
-    const digits = String(Math.max(1, ...model.lines)).length;
-    let colgroup = '<colgroup><col class="mark-col">';
-    for (let c = 0; c < maxCols; ++c) colgroup += '<col style="width:' + (digits + 2) + 'ch"><col>';
-    colgroup += '</colgroup>';
-    let thead = '';
+    const maxCols = Math.max(...tables.map(t => t.cols));
+    const digits = String(Math.max(1, ...model.lineCounts)).length;
+    let html = '<colgroup><col class="mark-col">';
+    for (let c = 0; c < maxCols; ++c) html += '<col style="width:' + (digits + 2) + 'ch"><col>';
+    html += '</colgroup>';
     if (single) {
-      thead = '<thead><tr><th class="mark"></th>';
+      html += '<thead><tr><th class="mark"></th>';
       single.files.forEach((f, c) => {
-        thead += '<th></th><th class="title ' + sideName(single.cols, c) + '">' +
-                 escapeHtml(model.names[f]) + '</th>';
+        html += '<th></th><th class="title ' + sideName(single.cols, c) + '">' +
+                escapeHtml(model.names[f]) + '</th>';
       });
-      thead += '</tr></thead>';
+      html += '</tr></thead>';
       if (single.title) {
         const p = document.createElement('p');
         p.className = 'pair-summary';
@@ -246,81 +330,102 @@ import {createRowWindow} from './row_window.js';
         el('top').append(p);
       }
     }
-    table.innerHTML = colgroup + thead + '<tbody></tbody>';
+    table.innerHTML = html + '<tbody></tbody>';
     const tbody = table.tBodies[0];
 
-    function textRow(s, r, cls, id, mark) {
-      const t = model.tables[s.table];
-      let html = '<tr class="' + cls + '"' + (id ? ' id="' + id + '"' : '') + '><td class="mark">' +
-                 mark + '</td>';
+    // The text of line r of column c of block k, or null while it is unpacked.
+    const lineOf = (t, k, c, r) => lines.get(t.text[k * t.cols + c] + r);
+
+    function rowOnly(t, k, r) {
+      const cell = c => (r < t.size[k * t.cols + c] ? lineOf(t, k, c, r) : undefined);
+      const a = [cell(0), cell(1), cell(2)];
+      const s01 = a[0] === a[1], s02 = a[0] === a[2], s12 = a[1] === a[2];
+      if (s01 && s02) return t.only[k];
+      if (s12) return 0;
+      if (s02) return 1;
+      if (s01) return 2;
+      return -1;
+    }
+
+    function textRow(t, k, r, cls, id, mark) {
+      const changed = t.change[k] === 1 && !rows.hidden(t, k);
+      let out = '<tr class="' + cls + '"' + (id ? ' id="' + id + '"' : '') + '><td class="mark">' +
+                mark + '</td>';
       for (let c = 0; c < t.cols; ++c) {
-        const present = s.common || r < s.sizes[c];
-        html += '<td class="num">' + (present ? s.begins[c] + r + 1 : '') + '</td><td class="text c' +
-                c + ' ' + sideName(t.cols, c) + (present || t.cols === 2 ? '' : ' absent') + '">';
+        const present = r < t.size[k * t.cols + c];
+        out += '<td class="num">' + (present ? t.begin[k * t.cols + c] + r + 1 : '') +
+               '</td><td class="text c' + c + ' ' + sideName(t.cols, c) +
+               (present || t.cols === 2 ? '' : ' absent') + '">';
         if (present) {
-          const text = model.line(s.text[c] + r);
-          const marks = s.common || rows.hidden(s) ? [] : marksOf(t, s, r, c);
-          html += cellHtml(text, marks, query ? hitSpans(text, query) : []);
-          if (!s.common && r === 0 && c + 1 === t.cols && label(s)) {
-            html += '<span class="badge">' + label(s) + '</span>';
+          const text = lineOf(t, k, c, r);
+          if (text === null) {
+            out += '\u2026';
+          } else {
+            out += cellHtml(text, changed ? marksOf(t, k, r, c) : [],
+                            query ? hitSpans(text, query) : []);
+          }
+          if (t.change[k] && r === 0 && c + 1 === t.cols && label(t, k)) {
+            out += '<span class="badge">' + label(t, k) + '</span>';
           }
         }
-        html += '</td>';
+        out += '</td>';
       }
-      return html + '</tr>';
+      return out + '</tr>';
     }
 
     function rowHtml(i) {
-      const [s, k] = rows.locate(i);
-      if (s.title) {
+      const [s, row] = rows.locate(i);
+      const t = tables[model.segTable[s]], k = model.segBlock[s];
+      if (k < 0) {
         return '<tr class="head"><td colspan="' + (1 + 2 * maxCols) + '" class="pair-summary">' +
-               model.tables[s.table].title + '</td></tr>';
+               t.title + '</td></tr>';
       }
-      if (s.common) {
-        const folded = s.folds && !s.open;
-        if (folded && k === s.before) {
-          const hiddenLines = s.n - s.before - s.after;
-          const t = model.tables[s.table];
-          const ranges = s.begins.map(b => rangeText(b + s.before, hiddenLines)).join(', ');
+      if (!t.change[k]) {
+        const f = foldOf(t, k);
+        if (f.folds && row === f.before) {
+          const hidden = t.n[k] - f.before - f.after;
+          const ranges = [];
+          for (let c = 0; c < t.cols; ++c) ranges.push(rangeText(t.begin[k * t.cols + c] + f.before, hidden));
           return '<tr class="fold"><td class="mark">&#8942;</td><td colspan="' + 2 * t.cols +
-                 '"><button type="button" data-seg="' + s.seg + '">Show ' + hiddenLines +
-                 ' unchanged lines</button> (lines ' + ranges + ')</td></tr>';
+                 '"><button type="button" data-seg="' + s + '">Show ' + hidden +
+                 ' unchanged lines</button> (lines ' + ranges.join(', ') + ')</td></tr>';
         }
-        const r = folded && k > s.before ? s.n - s.after + (k - s.before - 1) : k;
-        return textRow(s, r, 'same', '', '&nbsp;');
+        const r = f.folds && row > f.before ? t.n[k] - f.after + (row - f.before - 1) : row;
+        return textRow(t, k, r, 'same', '', '&nbsp;');
       }
-      const id = k === 0 ? 'change-' + s.number : '';
-      const t = model.tables[s.table];
-      if (rows.hidden(s)) return textRow(s, k, 'same blank', id, '&nbsp;');
+      const id = row === 0 ? 'change-' + t.number[k] : '';
+      if (rows.hidden(t, k)) return textRow(t, k, row, 'same blank', id, '&nbsp;');
       let cls, mark;
       if (t.cols === 2) {
-        const left = k < s.sizes[0], right = k < s.sizes[1];
+        const left = row < t.size[k * 2], right = row < t.size[k * 2 + 1];
         cls = left && right ? 'changed' : left ? 'removed' : 'added';
         mark = left && right ? '!' : left ? '-' : '+';
       } else {
-        const only = rowOnly(model, s, k);
+        const only = rowOnly(t, k, row);
         cls = only < 0 ? 'all' : 'only' + only;
         mark = only < 0 ? '*' : String(only + 1);
       }
-      if (model.changes[current - binaryCount] === s) cls += ' current';
-      return textRow(s, k, cls, id, mark);
+      if (current >= binaryCount && model.changes[current - binaryCount] === s) cls += ' current';
+      return textRow(t, k, row, cls, id, mark);
     }
 
     const win = createRowWindow(viewEl, table, {
       count: () => rows.count,
       draw(first, last) {
-        let html = '';
-        for (let i = first; i < last; ++i) html += rowHtml(i);
-        tbody.innerHTML = html;
-        if (hitRow >= first && hitRow < last) tbody.rows[hitRow - first]?.classList.add('hit-row');
+        let out = '';
+        for (let i = first; i < last; ++i) out += rowHtml(i);
+        tbody.innerHTML = out;
+        if (hitRow >= first && hitRow < last) tbody.rows[hitRow - first].classList.add('hit-row');
       },
     });
+    lines.onLoad = () => win.refresh();
 
     // ---- moving between changes: binary pairs first (sections above the rows), then the
     // changes of the tables
     const binaryCount = model.binaryChanges;
     const totalChanges = binaryCount + model.changes.length;
-    const shown = i => i < binaryCount || !rows.hidden(model.changes[i - binaryCount]);
+    const blockOf = s => [tables[model.segTable[s]], model.segBlock[s]];
+    const shown = i => i < binaryCount || !rows.hidden(...blockOf(model.changes[i - binaryCount]));
     function show(i) {
       current = i;
       document.querySelectorAll('tr.current').forEach(tr => tr.classList.remove('current'));
@@ -342,17 +447,17 @@ import {createRowWindow} from './row_window.js';
     // ---- the list of changes, written a part at a time as it is scrolled
     let listed = 0;
     function listMore() {
-      if (!nav) return;
-      let html = '';
+      let out = '';
       const end = Math.min(model.changes.length, listed + NAV_CHUNK);
       for (; listed < end; ++listed) {
-        const b = model.changes[listed];
-        const ranges = b.sizes.map((n, c) => rangeText(b.begins[c], n)).join(' \u2194 ');
-        const note = label(b);
-        html += '<a href="#change-' + b.number + '" data-index="' + listed + '">' + b.number + ': ' +
-                ranges + (note ? ' (' + note + ')' : '') + '</a>\n';
+        const [t, k] = blockOf(model.changes[listed]);
+        const ranges = [];
+        for (let c = 0; c < t.cols; ++c) ranges.push(rangeText(t.begin[k * t.cols + c], t.size[k * t.cols + c]));
+        const note = label(t, k);
+        out += '<a href="#change-' + t.number[k] + '" data-index="' + listed + '">' + t.number[k] +
+               ': ' + ranges.join(' \u2194 ') + (note ? ' (' + note + ')' : '') + '</a>\n';
       }
-      nav.insertAdjacentHTML('beforeend', html);
+      nav.insertAdjacentHTML('beforeend', out);
     }
     if (nav) {
       listMore();
@@ -371,26 +476,29 @@ import {createRowWindow} from './row_window.js';
     viewEl.addEventListener('click', e => {
       const button = e.target.closest('tr.fold button');
       if (!button) return;
-      const s = rows.segs[+button.dataset.seg];
-      s.open = true;
+      const [t, k] = blockOf(+button.dataset.seg);
+      t.open[k] = 1;
       rows.rebuild();
       win.refresh();
     });
 
     // ---- search over every line, drawn or not
-    function runSearch(direction) {
+    async function runSearch(direction) {
       const text = searchBox.value;
       if (!text) {
         query = null;
         hits = [];
+        hitRow = -1;
         searchStatus.textContent = '';
         win.refresh();
         return;
       }
       if (!query || query.source !== text) {
-        query = {source: text};
-        hits = findHits(model, text);
-        query.expression = hits.expression;
+        searchStatus.textContent = 'searching\u2026';
+        await lines.loadAll();
+        const found = findHits(model, text);
+        query = {source: text, expression: found.expression};
+        hits = found;
         hitIndex = -1;
       }
       if (!hits.length) {
@@ -399,23 +507,17 @@ import {createRowWindow} from './row_window.js';
         win.refresh();
         return;
       }
-      const from = win.centreRow();
       if (hitIndex < 0) {
-        // The first hit at or after the middle of the view (or before it, backwards).
-        hitIndex = direction > 0 ? hits.length - 1 : 0;
-        for (let k = 0; k < hits.length; ++k) {
-          const row = rows.rowOf(hits[k][0], hits[k][1]);
-          if (direction > 0 ? row >= from : row <= from) {
-            hitIndex = direction > 0 ? k : k;
-            if (direction > 0) break;
-          }
-        }
-        if (direction > 0 && rows.rowOf(hits[hitIndex][0], hits[hitIndex][1]) < from) hitIndex = 0;
+        // The first hit from the middle of the view on (backwards: before it).
+        const from = win.centreRow();
+        const rowsOf = hits.map(([s, r]) => rows.rowOf(s, r));
+        hitIndex = direction > 0 ? rowsOf.findIndex(row => row >= from) : rowsOf.findLastIndex(row => row <= from);
+        if (hitIndex < 0) hitIndex = direction > 0 ? 0 : hits.length - 1;
       } else {
         hitIndex = (hitIndex + direction + hits.length) % hits.length;
       }
-      const [b, r] = hits[hitIndex];
-      hitRow = rows.rowOf(b, r);
+      const [s, r] = hits[hitIndex];
+      hitRow = rows.rowOf(s, r);
       searchStatus.textContent = 'hit ' + (hitIndex + 1) + ' of ' + hits.length;
       win.scrollToRow(hitRow);
     }
@@ -450,7 +552,7 @@ import {createRowWindow} from './row_window.js';
       else if (e.key === '/') {
         e.preventDefault();
         searchBox.focus();
-      } else return;
+      }
     });
 
     win.refresh();
@@ -485,23 +587,55 @@ import {createRowWindow} from './row_window.js';
 
   function ready() {
     document.body.dataset.ready = '1';
+    document.body.dataset.readyAt = String(Math.round(performance.now()));
     document.dispatchEvent(new Event('compare-ready'));
   }
 
-  function start(data) {
-    const model = buildModel(data);
-    if (model.tables.length && viewEl) createPage(model); else binaryOnly();
-    ready();
+  // The rows need the parts that hold their lines; the first screen's are unpacked before
+  // the page says it is ready.
+  async function firstScreen(lines) {
+    for (let round = 0; round < 4; ++round) {
+      const waiting = lines.pending.filter((p, k) => p && !lines.parts[k]);
+      if (!waiting.length) return;
+      await Promise.all(waiting);
+    }
   }
 
-  const node = el('page-data');
-  const packed = node.textContent;
-  node.textContent = '';
-  if (node.dataset.packing === 'json') {
+  function start(head, lines) {
+    const model = buildModel(head, lines);
+    if (model.tables.length && viewEl) createPage(model); else binaryOnly();
+    return model;
+  }
+
+  const headNode = el('page-data');
+  const lineNodes = [...document.querySelectorAll('script.page-lines')];
+  if (headNode.dataset.packing === 'json') {
     // Small pages are drawn at once, before the page has finished loading.
-    start(parseData(JSON.parse(packed)));
+    const head = JSON.parse(read(headNode));
+    const lines = new Lines(lineNodes, head.linesPerPart, () => {});
+    lineNodes.forEach((node, k) => lines.take(k, read(node)));
+    start(head, lines);
+    ready();
   } else {
-    unpack(packed).then(start).catch(err => {
+    const numberNodes = [...document.querySelectorAll('script.page-numbers')];
+    const numbers = numberNodes.map(node => {
+      const text = node.textContent;
+      node.textContent = '';
+      return unpack(text, true);
+    });
+    read(headNode).then(async text => {
+      const head = JSON.parse(text);
+      // Each table's blocks and marks travel beside the head, as numbers.
+      const got = await Promise.all(numbers);
+      head.tables.forEach((t, k) => {
+        t.blocks = new Int32Array(got[2 * k]);
+        t.marks = new Uint8Array(got[2 * k + 1]);
+      });
+      const lines = new Lines(lineNodes, head.linesPerPart, () => {});
+      start(head, lines);
+      await firstScreen(lines);
+      ready();
+    }).catch(err => {
       if (viewEl) viewEl.textContent = 'This page cannot show its lines: ' + err;
       ready();
     });

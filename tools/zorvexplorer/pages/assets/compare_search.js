@@ -28,54 +28,63 @@ function lastAtMost(sorted, value) {
   return lo;
 }
 
-/// Every [block, row] whose line matches text, in the order the rows stand.
+/// Every [segment, row] whose line matches text, in the order the rows stand. All parts of
+/// the lines must be unpacked.
 export function findHits(model, text) {
   const re = searchExpression(text);
-  const {body, starts} = model;
-  const lines = [];
-  re.lastIndex = 0;
-  for (let m = re.exec(body); m && m[0].length; m = re.exec(body)) {
-    const line = lastAtMost(starts, m.index);
-    lines.push(line);
-    re.lastIndex = starts[line + 1];  // one hit a line is enough
-  }
+  const {parts, perPart} = model.lines;
+  const matched = [];
+  parts.forEach((part, k) => {
+    re.lastIndex = 0;
+    for (let m = re.exec(part.text); m && m[0].length; m = re.exec(part.text)) {
+      const line = lastAtMost(part.starts, m.index);
+      matched.push(k * perPart + line);
+      re.lastIndex = part.starts[line + 1];  // one hit a line is enough
+    }
+  });
   if (!model.where) model.where = placeLines(model);
+  const {first, extra} = model.where;
   const hits = [];
-  for (const line of lines) {
-    if (line < model.lines[0]) {
-      for (const t of model.where.first) {
+  for (const line of matched) {
+    if (line < model.lineCounts[0]) {
+      for (const t of first) {
+        if (!t.starts.length) continue;
         const k = lastAtMost(t.starts, line);
-        const b = t.blocks[k];
-        if (b && line - t.starts[k] < t.sizes[k]) hits.push([b, line - t.starts[k]]);
+        if (line - t.starts[k] < t.sizes[k]) hits.push([t.segs[k], line - t.starts[k]]);
       }
-    } else {
-      const k = lastAtMost(model.where.extraStarts, line);
-      hits.push([model.where.extra[k], line - model.where.extraStarts[k]]);
+    } else if (extra.starts.length) {
+      const k = lastAtMost(extra.starts, line);
+      hits.push([extra.segs[k], line - extra.starts[k]]);
     }
   }
-  hits.sort((x, y) => x[0].seg - y[0].seg || x[1] - y[1]);
+  hits.sort((x, y) => x[0] - y[0] || x[1] - y[1]);
   hits.expression = re;
   return hits;
 }
 
-// Which block holds each line: the first file's lines by table, the others' in the order
-// they were written.
+// Which segment holds each line: the first file's lines by table, the others' in the
+// order they were written.
 function placeLines(model) {
-  const first = model.tables.map(t => {
-    const blocks = t.blocks.filter(b => (b.common ? b.n : b.sizes[0]) > 0);
-    return {blocks, starts: blocks.map(b => b.begins[0]),
-            sizes: blocks.map(b => (b.common ? b.n : b.sizes[0]))};
-  });
-  const extra = [], extraStarts = [];
-  for (const t of model.tables) {
-    for (const b of t.blocks) {
-      if (b.common) continue;
-      for (let c = 1; c < b.sizes.length; ++c) {
-        if (!b.sizes[c]) continue;
-        extra.push(b);
-        extraStarts.push(b.text[c]);
+  const first = [];
+  const extra = {starts: [], segs: []};
+  model.tables.forEach((t, ti) => {
+    const place = {starts: [], sizes: [], segs: []};
+    for (let k = 0; k < t.count; ++k) {
+      const seg = model.firstSeg[ti] + k;
+      const size = t.size[k * t.cols];
+      if (size > 0) {
+        place.starts.push(t.begin[k * t.cols]);
+        place.sizes.push(size);
+        place.segs.push(seg);
+      }
+      if (!t.change[k]) continue;
+      for (let c = 1; c < t.cols; ++c) {
+        if (!t.size[k * t.cols + c]) continue;
+        extra.starts.push(t.text[k * t.cols + c]);
+        extra.segs.push(seg);
       }
     }
-  }
-  return {first, extra, extraStarts};
+    first.push(place);
+  });
+  return {first, extra};
 }
