@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 
 #include "tests/support/run_program.h"
@@ -99,6 +100,78 @@ TEST(merge_contributors, folds_a_fourth_contributor_into_the_merge_of_the_first_
     EXPECT_EQ(conflict.conflicts, 1u);
     EXPECT_EQ(conflict.text,
               "a\nb\n<<<<<<< one, two\nC\n||||||| base\nc\n=======\nc3\n>>>>>>> three\n");
+}
+
+}  // namespace
+}  // namespace zorv
+
+namespace zorv {
+namespace {
+
+// Shapes of merges as large as the client meets them (some with a conflict where changes of
+// the two sides meet), each checked byte for byte against git merge-file.
+std::string numbered(std::size_t n, const std::function<std::string(std::size_t)>& edit) {
+    std::string out;
+    for (std::size_t i = 0; i < n; ++i) out += edit(i);
+    return out;
+}
+
+std::string plain(std::size_t i) { return "line " + std::to_string(i) + " of the text\n"; }
+
+// Where two texts first differ, with a few lines around, for a readable failure.
+std::string first_difference(const std::string& got, const std::string& expected) {
+    std::size_t at = 0;
+    while (at < got.size() && at < expected.size() && got[at] == expected[at]) ++at;
+    if (at == got.size() && at == expected.size()) return "";
+    const std::size_t from = got.rfind('\n', at > 80 ? at - 80 : 0);
+    const std::size_t start = from == std::string::npos ? 0 : from;
+    return "at byte " + std::to_string(at) + "\n got: " + got.substr(start, 200) +
+           "\n git: " + expected.substr(start, 200);
+}
+
+TEST(merge3, gives_what_git_merge_file_gives_on_large_shapes) {
+    const std::string git = desktop::find_in_path("git");
+    if (git.empty()) GTEST_SKIP() << "git is not installed";
+    const struct {
+        const char* what;
+        std::function<std::string(std::size_t)> ours, theirs;
+    } cases[] = {
+        {"changes every 50 lines, alternating sides",
+         [](std::size_t i) { return i % 100 == 10 ? "ours " + plain(i) : plain(i); },
+         [](std::size_t i) { return i % 100 == 60 ? "theirs " + plain(i) : plain(i); }},
+        {"insertions and deletions on both sides",
+         [](std::size_t i) { return i % 97 == 5 ? plain(i) + "added\n" : plain(i); },
+         [](std::size_t i) { return i % 89 == 40 ? std::string() : plain(i); }},
+        {"both ends changed",
+         [](std::size_t i) { return i == 0 ? "top\n" + plain(i) : plain(i); },
+         [](std::size_t i) { return i == 9999 ? plain(i) + "bottom\n" : plain(i); }},
+        {"repeated lines: a block added before an equal block",
+         [](std::size_t i) { return i % 500 == 250 ? "{\n}\n" + plain(i) : plain(i); },
+         [](std::size_t i) { return i % 700 == 30 ? "edited " + plain(i) : plain(i); }},
+        {"the same line changed differently on each side",
+         [](std::size_t i) { return i % 1000 == 7 ? "ours " + plain(i) : plain(i); },
+         [](std::size_t i) { return i % 1000 == 7 ? "theirs " + plain(i) : plain(i); }},
+    };
+    test_support::sandbox box;
+    const fs::path dir = box.work_dir();
+    const std::string base = numbered(10000, plain);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string ours = numbered(10000, c.ours);
+        const std::string theirs = numbered(10000, c.theirs);
+        test_support::write_file(dir / "base", base);
+        test_support::write_file(dir / "ours", ours);
+        test_support::write_file(dir / "theirs", theirs);
+        // git's diff3 style: conflicts carry the base, as this merge's do.
+        std::vector<std::string> argv{git, "merge-file", "-p", "--diff3"};
+        for (const char* label : {"mine", "older", "yours"}) argv.insert(argv.end(), {"-L", label});
+        argv.insert(argv.end(), {(dir / "ours").string(), (dir / "base").string(), (dir / "theirs").string()});
+        const auto expected = test_support::run_program(argv);
+        ASSERT_GE(expected.exit_code, 0) << expected.err;
+        const merge_result got = merge3(base, ours, theirs, "older", "mine", "yours");
+        EXPECT_EQ(first_difference(got.text, expected.out), "");
+        EXPECT_EQ(got.conflicts, static_cast<std::size_t>(expected.exit_code));
+    }
 }
 
 }  // namespace
