@@ -11,6 +11,7 @@
 //
 // Times are CPU seconds (user + system) of each process, which a busy machine disturbs
 // less than wall time; wall time is printed too.
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -19,7 +20,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -88,8 +88,8 @@ std::size_t gzip_size(const std::string& data) {
 
 // ---- the shapes
 
-const char* const words[] = {"alpha", "beta",   "gamma", "delta", "epsilon", "zeta",
-                             "eta",   "theta",  "iota",  "kappa", "lambda",  "mu"};
+const char* const words[] = {"alpha", "beta",  "gamma", "delta", "epsilon", "zeta",
+                             "eta",   "theta", "iota",  "kappa", "lambda",  "mu"};
 
 std::size_t mix(std::size_t i) { return (i * 2654435761u) % 1000003; }
 
@@ -156,7 +156,8 @@ std::vector<std::string> make(const shape& s) {
 
 std::string rpc_strings(const std::vector<std::string>& items) {
     std::string s = "<param><value><array>";
-    for (const std::string& i : items) s += "<data><value><string>" + i + "</string></value></data>";
+    for (const std::string& i : items)
+        s += "<data><value><string>" + i + "</string></value></data>";
     return s + "</array></value></param>";
 }
 
@@ -245,7 +246,8 @@ int main(int argc, char** argv) {
     }
 
     // Chromium, all pages in one browser.
-    std::vector<std::string> timing{"/usr/bin/python3", (source / "bench" / "page_timing.py").string()};
+    std::vector<std::string> timing{"/usr/bin/python3",
+                                    (source / "bench" / "page_timing.py").string()};
     for (const row& r : rows) {
         if (!r.page_path.empty()) timing.push_back(r.page_path);
     }
@@ -255,15 +257,16 @@ int main(int argc, char** argv) {
     std::printf("\n%-36s %9s %8s %6s %6s | %8s %8s %6s | %8s %6s | %11s\n", "shape", "client s",
                 "git s", "cpu x", "wall x", "page MB", "budget", "ratio", "peak MB", "x in",
                 "chromium ms");
-    std::printf("%-36s %9s %8s %6s %6s | %8s %8s %6s | %8s %6s | %11s\n", "goal", "", "", "<=3",
-                "", "", "", "<=1", "", "<=4", "<=1000");
+    std::printf("%-36s %9s %8s %6s %6s | %8s %8s %6s | %8s %6s | %11s\n", "goal", "", "", "<=3", "",
+                "", "", "<=1", "", "<=4", "<=1000");
     bool all_ok = true;
     for (const row& r : rows) {
         const double cpu_x = r.git.cpu > 0 ? r.client.cpu / r.git.cpu : 0;
         const double wall_x = r.git.wall > 0 ? r.client.wall / r.git.wall : 0;
         const double budget = 1.5 * static_cast<double>(r.gz) + 100 * 1024;
         const double page_x = static_cast<double>(r.page) / budget;
-        const double mem_x = static_cast<double>(r.client.peak_kib) * 1024 / static_cast<double>(r.input);
+        const double mem_x =
+            static_cast<double>(r.client.peak_kib) * 1024 / static_cast<double>(r.input);
         std::string chromium = "-";
         if (!r.page_path.empty()) {
             std::string ready, answer;
@@ -285,10 +288,12 @@ int main(int argc, char** argv) {
                     r.name.c_str(), r.client.cpu, r.git.cpu, cpu_x, wall_x,
                     static_cast<double>(r.page) / 1e6, budget / 1e6, page_x,
                     static_cast<double>(r.client.peak_kib) / 1024, mem_x, chromium.c_str(),
-                    r.page_path.empty() ? (r.identical ? "  bytes = git merge-file" : "  BYTES DIFFER")
-                                        : "");
+                    r.page_path.empty()
+                        ? (r.identical ? "  bytes = git merge-file" : "  BYTES DIFFER")
+                        : "");
     }
-    std::printf("\nInputs: lines of about 40 bytes; sizes and gzip sizes are of all input files.\n");
+    std::printf(
+        "\nInputs: lines of about 40 bytes; sizes and gzip sizes are of all input files.\n");
     std::printf("%s\n", all_ok ? "every ratio within its goal" : "SOME RATIO OUTSIDE ITS GOAL");
     if (!std::getenv("VARNEX_KEEP_BENCH_FILES")) fs::remove_all(dir);
     return all_ok ? 0 : 1;

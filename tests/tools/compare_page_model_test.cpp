@@ -63,13 +63,13 @@ TEST(align_three, splits_changes_that_only_meet_and_names_the_column_that_differ
         // Four differences, two pairs of them on neighbouring lines: four changes.
         {"four separate differences", "a\nb\nc\nd\ne\nf\ng\n", "a\nB\nc\nd\ne\nF\ng\n",
          "a\nb\nC\nd\ne\nf\ng\nh\n", "=1 1:1:1/1 1:1:1/2 =2 1:1:1/1 =1 0:0:1/2"},
-        {"neighbouring lines, one from each side", "1\n2\n3\n4\n", "1\nX\n3\n4\n",
-         "1\n2\nY\n4\n", "=1 1:1:1/1 1:1:1/2 =1"},
+        {"neighbouring lines, one from each side", "1\n2\n3\n4\n", "1\nX\n3\n4\n", "1\n2\nY\n4\n",
+         "=1 1:1:1/1 1:1:1/2 =1"},
         {"overlapping changes stay one", "1\n2\n3\n4\n", "1\nX\nX\n4\n", "1\nY\n3\n4\n",
          "=1 2:2:2/-1 =1"},
         {"the same change on both sides", "1\n2\n3\n", "1\nZ\n3\n", "1\nZ\n3\n", "=1 1:1:1/0 =1"},
-        {"an addition after a change of the other side", "1\n2\n3\n", "1\nX\n3\n",
-         "1\n2\nnew\n3\n", "=1 1:1:1/1 0:0:1/2 =1"},
+        {"an addition after a change of the other side", "1\n2\n3\n", "1\nX\n3\n", "1\n2\nnew\n3\n",
+         "=1 1:1:1/1 0:0:1/2 =1"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);

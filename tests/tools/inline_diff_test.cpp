@@ -73,7 +73,8 @@ TEST(diff_within_line, marks_whole_words_and_characters_only_where_most_of_a_wor
 TEST(split_tokens, cuts_words_numbers_blank_runs_and_single_punctuation) {
     const std::string line = "let x2 = 42+\t\tcaf\xC3\xA9_y;";
     std::string got;
-    for (const byte_span t : split_tokens(line)) got += "[" + line.substr(t.begin, t.end - t.begin) + "]";
+    for (const byte_span t : split_tokens(line))
+        got += "[" + line.substr(t.begin, t.end - t.begin) + "]";
     EXPECT_EQ(got, "[let][ ][x2][ ][=][ ][42][+][\t\t][caf\xC3\xA9_y][;]");
 }
 

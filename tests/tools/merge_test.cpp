@@ -142,8 +142,7 @@ TEST(merge3, gives_what_git_merge_file_gives_on_large_shapes) {
         {"insertions and deletions on both sides",
          [](std::size_t i) { return i % 97 == 5 ? plain(i) + "added\n" : plain(i); },
          [](std::size_t i) { return i % 89 == 40 ? std::string() : plain(i); }},
-        {"both ends changed",
-         [](std::size_t i) { return i == 0 ? "top\n" + plain(i) : plain(i); },
+        {"both ends changed", [](std::size_t i) { return i == 0 ? "top\n" + plain(i) : plain(i); },
          [](std::size_t i) { return i == 9999 ? plain(i) + "bottom\n" : plain(i); }},
         {"repeated lines: a block added before an equal block",
          [](std::size_t i) { return i % 500 == 250 ? "{\n}\n" + plain(i) : plain(i); },
@@ -165,7 +164,8 @@ TEST(merge3, gives_what_git_merge_file_gives_on_large_shapes) {
         // git's diff3 style: conflicts carry the base, as this merge's do.
         std::vector<std::string> argv{git, "merge-file", "-p", "--diff3"};
         for (const char* label : {"mine", "older", "yours"}) argv.insert(argv.end(), {"-L", label});
-        argv.insert(argv.end(), {(dir / "ours").string(), (dir / "base").string(), (dir / "theirs").string()});
+        argv.insert(argv.end(),
+                    {(dir / "ours").string(), (dir / "base").string(), (dir / "theirs").string()});
         const auto expected = test_support::run_program(argv);
         ASSERT_GE(expected.exit_code, 0) << expected.err;
         const merge_result got = merge3(base, ours, theirs, "older", "mine", "yours");

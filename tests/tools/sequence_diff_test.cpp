@@ -35,7 +35,8 @@ std::size_t shortest(const seq& a, const seq& b) {
     std::vector<std::vector<std::size_t>> lcs(a.size() + 1, std::vector<std::size_t>(b.size() + 1));
     for (std::size_t i = a.size(); i-- > 0;)
         for (std::size_t j = b.size(); j-- > 0;)
-            lcs[i][j] = a[i] == b[j] ? lcs[i + 1][j + 1] + 1 : std::max(lcs[i + 1][j], lcs[i][j + 1]);
+            lcs[i][j] =
+                a[i] == b[j] ? lcs[i + 1][j + 1] + 1 : std::max(lcs[i + 1][j], lcs[i][j + 1]);
     return a.size() + b.size() - 2 * lcs[0][0];
 }
 
@@ -49,9 +50,14 @@ seq edited(std::mt19937& rng, seq s, std::size_t edits, std::uint32_t alphabet) 
     for (std::size_t k = 0; k < edits; ++k) {
         const std::size_t at = s.empty() ? 0 : rng() % (s.size() + 1);
         switch (rng() % 3) {
-            case 0: s.insert(s.begin() + static_cast<long>(at), rng() % alphabet); break;
-            case 1: if (at < s.size()) s.erase(s.begin() + static_cast<long>(at)); break;
-            default: if (at < s.size()) s[at] = rng() % alphabet;
+            case 0:
+                s.insert(s.begin() + static_cast<long>(at), rng() % alphabet);
+                break;
+            case 1:
+                if (at < s.size()) s.erase(s.begin() + static_cast<long>(at));
+                break;
+            default:
+                if (at < s.size()) s[at] = rng() % alphabet;
         }
     }
     return s;

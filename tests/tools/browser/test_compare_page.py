@@ -7,7 +7,8 @@ import unittest
 from selenium.webdriver.common.by import By
 from selenium.webdriver.common.keys import Keys
 
-from varnex_browser import BrowserTest, wait_for
+from varnex_browser import (BrowserTest, colours_of, contrast_ratio, emulate_colour_scheme,
+                            wait_for)
 
 
 def numbered(n, changes=()):
@@ -24,6 +25,8 @@ class ComparePageTest(BrowserTest):
             args += ["-fname", name]
         page = self.box.compare_page(args)
         self.browser.get("file://" + page)
+        # Large pages unpack their lines after loading: the page says when it has drawn.
+        wait_for(lambda: self.js("return document.body.dataset.ready"), 30, "the page to draw")
         return page
 
     def js(self, script, *args):
@@ -127,11 +130,129 @@ class ComparePageTest(BrowserTest):
         self.assertLess(size, 500 * 1024)
         with open(page) as f:
             self.assertNotRegex(f.read(), r'(src|href)=["\']?(https?:)?//', "nothing from the network")
-        self.assertEqual(len(self.browser.find_elements(By.CSS_SELECTOR, "tr[id^='change-']")),
+        # Every change is listed; only the rows near the view are drawn.
+        self.assertEqual(len(self.browser.find_elements(By.CSS_SELECTOR, "nav#changes a")),
                          len(changes))
+        self.assertLess(len(self.browser.find_elements(By.CSS_SELECTOR, "tbody tr")), 200)
         self.assertTrue(self.in_view("change-1"))
         print("\n20000-line compare: page %d bytes, load %d ms" % (size, self.js(
             "const t = performance.timing; return t.loadEventEnd - t.navigationStart;")))
+
+    def test_n_reaches_the_last_change_of_a_100000_line_page_and_its_rows_are_drawn(self):
+        n = 100000
+        changes = sorted(range(1000, n, 2000))
+        self.open_compare([numbered(n), numbered(n, changes=changes)])
+        body = self.browser.find_element(By.TAG_NAME, "body")
+        for _ in changes:
+            body.send_keys("n")
+        last = "change-%d" % len(changes)
+        self.assertEqual(self.browser.find_element(By.ID, "position").text,
+                         "Change %d of %d" % (len(changes), len(changes)))
+        self.assertEqual(self.current_change(), last)
+        self.assertTrue(self.in_view(last))
+        self.assertEqual(self.js("const r = document.getElementById(arguments[0]);"
+                                 "return [r.cells[2].textContent, r.cells[4].textContent]", last),
+                         ["line %d" % changes[-1], "CHANGED %d" % changes[-1]])
+        self.assertLess(len(self.browser.find_elements(By.CSS_SELECTOR, "tbody tr")), 200)
+
+    def test_the_search_box_finds_lines_far_below_the_first_screen_and_in_folds(self):
+        n = 100000
+        self.open_compare([numbered(n), numbered(n, changes={20, 90000})])
+        search = self.browser.find_element(By.ID, "search")
+        hit = lambda: self.js("const h = document.querySelector('tr.hit-row');"
+                              "return h && [h.cells[1].textContent, "
+                              "[...[...h.querySelectorAll('td.text')].find(td => td.querySelector('span.hit'))"
+                              ".querySelectorAll('span.hit')].map(s => s.textContent).join('')]")
+        steps = [
+            # typed, key, the hit row's line number and marked text, the status
+            ("line 87654", Keys.ENTER, ["87654", "line 87654"], "hit 1 of 1"),
+            ("changed 9000", Keys.ENTER, ["90000", "CHANGED 9000"], "hit 1 of 1"),
+            # Capitals: case counts. From the middle of the view on, then round to the top.
+            ("CHANGED", Keys.ENTER, ["90000", "CHANGED"], "hit 2 of 2"),
+            (None, Keys.ENTER, ["20", "CHANGED"], "hit 1 of 2"),
+            (None, Keys.SHIFT + Keys.ENTER, ["90000", "CHANGED"], "hit 2 of 2"),
+        ]
+        for typed, key, row, status in steps:
+            if typed is not None:
+                search.clear()
+                search.send_keys(typed)
+            search.send_keys(key)
+            wait_for(lambda: self.browser.find_element(By.ID, "search-status").text == status,
+                     30, "the search to say " + status)
+            self.assertEqual(hit(), row)
+            self.assertTrue(self.js("const r = document.querySelector('tr.hit-row')"
+                                    ".getBoundingClientRect();"
+                                    "return r.top >= 0 && r.bottom <= window.innerHeight;"))
+        # A fold far down still opens on a click.
+        body = self.browser.find_element(By.TAG_NAME, "body")
+        body.send_keys("n")
+        body.send_keys("n")
+        fold = self.browser.find_elements(By.CSS_SELECTOR, "tr.fold button")[-1]
+        self.assertTrue(fold.text.startswith("Show "))
+        fold.click()
+        self.assertEqual(self.js("const r = document.getElementById('change-2').nextElementSibling;"
+                                 "return r.nextElementSibling.nextElementSibling"
+                                 ".nextElementSibling.cells[1].textContent"), "90004")
+
+    def test_three_files_with_four_separate_differences_have_four_changes(self):
+        base = "a\nb\nc\nd\ne\nf\ng\n"
+        self.open_compare([base, "a\nB\nc\nd\ne\nF\ng\n", "a\nb\nC\nd\ne\nf\ng\nh\n"])
+        self.assertEqual(self.js("return [...document.querySelectorAll('nav#changes a')]"
+                                 ".map(a => a.textContent)"),
+                         ["1: 2 \u2194 2 \u2194 2", "2: 3 \u2194 3 \u2194 3",
+                          "3: 6 \u2194 6 \u2194 6", "4: \u00b7 \u2194 \u00b7 \u2194 8"])
+        body = self.browser.find_element(By.TAG_NAME, "body")
+        for k in range(1, 5):
+            body.send_keys("n")
+            self.assertEqual(self.current_change(), "change-%d" % k)
+
+    def test_white_space_and_line_end_changes_are_labelled_and_can_be_hidden(self):
+        left = "keep\nx = 1\nsame\nend\nmore\nsome text\nlast\n"
+        right = "keep\nx  =  1\nsame\nend\r\nmore\nsome TEXT\nlast\n"
+        self.open_compare([left, right])
+        self.assertEqual(self.js("return [...document.querySelectorAll('nav#changes a')]"
+                                 ".map(a => a.textContent)"),
+                         ["1: 2 \u2194 2 (white space only)",
+                          "2: 4 \u2194 4 (line ending: LF / CRLF)", "3: 6 \u2194 6"])
+        self.assertEqual([e.text for e in self.browser.find_elements(By.CSS_SELECTOR, ".badge")],
+                         ["white space only", "line ending: LF / CRLF"])
+        self.assertEqual(self.marks("right"), ["  ", "  ", "TEXT"])
+        body = self.browser.find_element(By.TAG_NAME, "body")
+        body.send_keys("w")
+        self.assertTrue(self.browser.find_element(By.ID, "hide-blank").is_selected())
+        self.assertEqual(self.js("return ['change-1', 'change-2', 'change-3'].map(id => "
+                                 "document.getElementById(id).className)"),
+                         ["same blank", "same blank", "changed"])
+        body.send_keys("n")
+        self.assertEqual(self.current_change(), "change-3")
+        self.browser.find_element(By.ID, "hide-blank").click()
+        body.send_keys("p")
+        self.assertEqual(self.current_change(), "change-2")
+
+    def test_text_and_marks_keep_their_contrast_in_light_and_dark_schemes(self):
+        two = ["keep\nold words here\ngone\nsame\n" + numbered(30),
+               "keep\nnew words here\nsame\nadded\n" + numbered(30)]
+        three = ["a\nb c\nc\nd\ne f\n", "a\nB c\nc\nd\nx f\n", "a\nb c\nC\nd\ny f\n"]
+        checked = ("td.text, td.num, td.mark, span.ch, tr.fold td, th.title, .badge, "
+                   "nav#changes a, p.legend, #position, .summary")
+        mark_colours = {}
+        for scheme in ("light", "dark"):
+            emulate_colour_scheme(self.browser, scheme)
+            for files in (two, three):
+                with self.subTest(scheme=scheme, files=len(files)):
+                    self.open_compare(files)
+                    pairs = colours_of(self.browser, checked)
+                    self.assertGreater(len(pairs), 20)
+                    for fg, bg in pairs:
+                        self.assertGreaterEqual(contrast_ratio(fg, bg), 4.5, (fg, bg))
+                    backgrounds = lambda sel: {bg for _, bg in colours_of(self.browser, sel)}
+                    mark_colours[scheme, len(files)] = backgrounds("tr:not(.removed):not(.added) span.ch")
+                    if len(files) == 3:
+                        # Changed characters never look like "only this file differs".
+                        which = backgrounds("tr[class^=only] td.text, tr.all td.text, .swatch")
+                        self.assertTrue(mark_colours[scheme, 3])
+                        self.assertFalse(mark_colours[scheme, 3] & which)
+        self.assertNotEqual(mark_colours["light", 2], mark_colours["dark", 2])
 
 
 if __name__ == "__main__":

@@ -140,6 +140,50 @@ class Sandbox:
         return pages[-1]
 
 
+def relative_luminance(colour):
+    """Of a CSS colour as computed styles give it: "rgb(r, g, b)" or "rgba(r, g, b, a)"."""
+    values = colour[colour.index("(") + 1:colour.index(")")].split(",")
+    channels = []
+    for v in values[:3]:
+        c = float(v) / 255
+        channels.append(c / 12.92 if c <= 0.03928 else ((c + 0.055) / 1.055) ** 2.4)
+    return 0.2126 * channels[0] + 0.7152 * channels[1] + 0.0722 * channels[2]
+
+
+def contrast_ratio(foreground, background):
+    """The contrast of two computed colours, from 1 to 21 (text wants at least 4.5)."""
+    a, b = relative_luminance(foreground), relative_luminance(background)
+    return (max(a, b) + 0.05) / (min(a, b) + 0.05)
+
+
+# For each element matching a selector: its text colour and the first background colour
+# that is not transparent on the way up from it.
+COLOURS_SCRIPT = """
+const out = [];
+for (const e of document.querySelectorAll(arguments[0])) {
+  let node = e, back = 'rgba(0, 0, 0, 0)';
+  while (node && node.nodeType === 1) {
+    const b = getComputedStyle(node).backgroundColor;
+    if (b !== 'rgba(0, 0, 0, 0)' && b !== 'transparent') { back = b; break; }
+    node = node.parentElement;
+  }
+  out.push([getComputedStyle(e).color, back]);
+}
+return out;
+"""
+
+
+def colours_of(browser, selector):
+    """[(text colour, background colour)] of the elements that match selector."""
+    return browser.execute_script(COLOURS_SCRIPT, selector)
+
+
+def emulate_colour_scheme(browser, scheme):
+    """Makes the page see prefers-color-scheme as scheme ("light" or "dark")."""
+    browser.execute_cdp_cmd("Emulation.setEmulatedMedia", {
+        "features": [{"name": "prefers-color-scheme", "value": scheme}]})
+
+
 def start_chromium(root, width=1280, height=900):
     options = webdriver.ChromeOptions()
     options.binary_location = CHROMIUM

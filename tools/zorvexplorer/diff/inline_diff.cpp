@@ -15,11 +15,13 @@ constexpr std::size_t longest_compared_line = 4000;
 enum class token_kind { word, number, space, punctuation };
 
 bool is_word_byte(unsigned char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-           c == '_' || c >= 0x80;
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
+           c >= 0x80;
 }
 bool is_digit(unsigned char c) { return c >= '0' && c <= '9'; }
-bool is_space(unsigned char c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f' || c == '\r'; }
+bool is_space(unsigned char c) {
+    return c == ' ' || c == '\t' || c == '\v' || c == '\f' || c == '\r';
+}
 
 token_kind kind_of(std::string_view line, byte_span t) {
     const auto c = static_cast<unsigned char>(line[t.begin]);
@@ -99,8 +101,9 @@ inline_changes diff_within_line(std::string_view a, std::string_view b) {
     };
     std::vector<line_hunk> hunks;
     if (ta.size() <= small_sequence && tb.size() <= small_sequence) {
-        hunks = diff_small(ta.size(), tb.size(),
-                           [&](std::size_t i, std::size_t j) { return text(a, ta[i]) == text(b, tb[j]); });
+        hunks = diff_small(ta.size(), tb.size(), [&](std::size_t i, std::size_t j) {
+            return text(a, ta[i]) == text(b, tb[j]);
+        });
     } else {
         interner words(ta.size() + tb.size());
         std::vector<std::uint32_t> ia, ib;

@@ -178,8 +178,9 @@ std::vector<std::uint32_t> rising_anchors(const std::vector<std::uint32_t>& in_a
     std::vector<std::uint32_t> tails;
     std::vector<std::uint32_t> before(in_a.size(), UINT32_MAX);
     for (std::uint32_t k = 0; k < in_a.size(); ++k) {
-        const auto at = std::lower_bound(tails.begin(), tails.end(), in_b[k],
-                                         [&](std::uint32_t t, std::uint32_t v) { return in_b[t] < v; });
+        const auto at =
+            std::lower_bound(tails.begin(), tails.end(), in_b[k],
+                             [&](std::uint32_t t, std::uint32_t v) { return in_b[t] < v; });
         if (at != tails.begin()) before[k] = *(at - 1);
         if (at == tails.end()) {
             tails.push_back(k);
@@ -188,7 +189,8 @@ std::vector<std::uint32_t> rising_anchors(const std::vector<std::uint32_t>& in_a
         }
     }
     std::vector<std::uint32_t> chain;
-    for (std::uint32_t k = tails.empty() ? UINT32_MAX : tails.back(); k != UINT32_MAX; k = before[k])
+    for (std::uint32_t k = tails.empty() ? UINT32_MAX : tails.back(); k != UINT32_MAX;
+         k = before[k])
         chain.push_back(k);
     std::reverse(chain.begin(), chain.end());
     return chain;
@@ -255,7 +257,8 @@ std::vector<line_hunk> diff_ids(ids a, ids b, std::size_t id_count, diff_effort 
         // Items once in each side anchor the alignment where their order agrees.
         std::vector<std::uint32_t> where_b(id_count);
         for (std::size_t j = 0; j < rb.size(); ++j) {
-            if (count_a[rb[j]] == 1 && count_b[rb[j]] == 1) where_b[rb[j]] = static_cast<std::uint32_t>(j);
+            if (count_a[rb[j]] == 1 && count_b[rb[j]] == 1)
+                where_b[rb[j]] = static_cast<std::uint32_t>(j);
         }
         std::vector<std::uint32_t> in_a, in_b;
         for (std::size_t i = 0; i < ra.size(); ++i) {

@@ -2,8 +2,8 @@
 // engine under the line diff and the word marks.
 #pragma once
 
-#include <cstddef>
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string_view>

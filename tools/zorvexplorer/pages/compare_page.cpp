@@ -133,7 +133,8 @@ class table_data {
         for (std::size_t c = 0; c < t_.files.size(); ++c)
             out += (c ? "," : "") + std::to_string(t_.files[c]);
         out += "],\"title\":" + json_string(t_.title);
-        if (with_numbers) out += ",\"blocks\":" + json_numbers(blocks) + ",\"marks\":" + json_bytes(marks);
+        if (with_numbers)
+            out += ",\"blocks\":" + json_numbers(blocks) + ",\"marks\":" + json_bytes(marks);
         return out + "}";
     }
 
@@ -191,8 +192,8 @@ class table_data {
 // The lines the page's script reads: the first file whole, then what each table's changes
 // hold of its other columns (the common lines are the first file's).
 template <typename Sink>
-void write_lines(Sink&& sink, const std::vector<table>& tables, const std::vector<page_lines>& files,
-                 bool first_file) {
+void write_lines(Sink&& sink, const std::vector<table>& tables,
+                 const std::vector<page_lines>& files, bool first_file) {
     const auto put = [&](std::string_view line) {
         const std::string_view text = without_line_end(line);
         if (std::all_of(text.begin(), text.end(),
@@ -209,7 +210,8 @@ void write_lines(Sink&& sink, const std::vector<table>& tables, const std::vecto
         for (const page_block& b : t.blocks) {
             if (b.common) continue;
             for (std::size_t c = 1; c < b.cols.size(); ++c) {
-                for (std::size_t i = b.cols[c].begin; i < b.cols[c].end; ++i) put(files[t.files[c]][i]);
+                for (std::size_t i = b.cols[c].begin; i < b.cols[c].end; ++i)
+                    put(files[t.files[c]][i]);
             }
         }
     }
@@ -269,13 +271,14 @@ compare_page build_compare_page(const std::vector<std::string>& names,
                 all_identical = all_identical && pair.identical;
                 if (!pair.identical) {
                     ++changes;
-                    binary_changes += "<a href=\"#" + id + "\">" + std::to_string(changes) +
-                                      ": binary</a>\n";
+                    binary_changes +=
+                        "<a href=\"#" + id + "\">" + std::to_string(changes) + ": binary</a>\n";
                 }
                 continue;
             }
             table t{{0, k}, align_pair(files[0], files[k], hunks[k]), {}};
-            t.title = titles[0] + " &harr; " + titles[k] + ": " + summary_text(count_changes(t.blocks));
+            t.title =
+                titles[0] + " &harr; " + titles[k] + ": " + summary_text(count_changes(t.blocks));
             tables.push_back(std::move(t));
         }
     }
@@ -308,7 +311,8 @@ compare_page build_compare_page(const std::vector<std::string>& names,
     write_lines([&](std::string_view s) { data_size += s.size() + 1; }, tables, files,
                 !tables.empty());
     const bool packed = data_size > packed_from;
-    for (std::size_t k = 0; k < numbers.size(); ++k) head += (k ? "," : "") + numbers[k].json(!packed);
+    for (std::size_t k = 0; k < numbers.size(); ++k)
+        head += (k ? "," : "") + numbers[k].json(!packed);
     head += "]}";
     const std::string packing = packed ? "gzip-base64" : "json";
     std::string data = "<script id=\"page-data\" type=\"text/plain\" data-packing=\"" + packing +
@@ -329,7 +333,8 @@ compare_page build_compare_page(const std::vector<std::string>& names,
     std::string part;
     std::size_t in_part = 0;
     const auto close_part = [&] {
-        data += "<script class=\"page-lines\" type=\"text/plain\" data-packing=\"" + packing + "\">";
+        data +=
+            "<script class=\"page-lines\" type=\"text/plain\" data-packing=\"" + packing + "\">";
         data += packed ? gzip_base64(part, 6) : json_string(part);
         data += "</script>\n";
         part.clear();
@@ -344,13 +349,15 @@ compare_page build_compare_page(const std::vector<std::string>& names,
         tables, files, !tables.empty());
     if (in_part > 0 || !packed) close_part();
 
-    std::string page = "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\">\n"
-                       "<meta name=\"color-scheme\" content=\"light dark\">\n<title>Compare: ";
+    std::string page =
+        "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\">\n"
+        "<meta name=\"color-scheme\" content=\"light dark\">\n<title>Compare: ";
     for (std::size_t k = 0; k < titles.size(); ++k) page += (k ? " / " : "") + titles[k];
     page += "</title>\n<style>";
     page += assets::compare_page_css;
-    page += "</style></head>\n<body>\n<header id=\"top\">\n<h1>Compare</h1>\n<p class=\"summary\" "
-            "id=\"summary\">";
+    page +=
+        "</style></head>\n<body>\n<header id=\"top\">\n<h1>Compare</h1>\n<p class=\"summary\" "
+        "id=\"summary\">";
     if (all_identical) {
         page += "The files are identical.";
     } else {
@@ -369,25 +376,26 @@ compare_page build_compare_page(const std::vector<std::string>& names,
                 "characters <span class=\"ch\">stand out</span>. The marker column names the "
                 "file that differs.</p>\n";
     } else if (!all_identical) {
-        page += "<p class=\"legend\">Marks: ! changed, + added, - removed; changed characters "
-                "<span class=\"ch\">stand out</span>.</p>\n";
+        page +=
+            "<p class=\"legend\">Marks: ! changed, + added, - removed; changed characters "
+            "<span class=\"ch\">stand out</span>.</p>\n";
     }
-    page += "<div id=\"toolbar\"><button type=\"button\" id=\"prev\">&#9664; Previous (p)</button> "
-            "<button type=\"button\" id=\"next\">Next (n) &#9654;</button><span id=\"position\">" +
-            std::to_string(changes) + (changes == 1 ? " change" : " changes") +
-            "</span><span class=\"tools\"><label><input type=\"checkbox\" id=\"hide-blank\"> Hide "
-            "white-space changes (w)</label> <input type=\"search\" id=\"search\" "
-            "placeholder=\"Search (/)\" aria-label=\"Search all lines\"><button type=\"button\" "
-            "id=\"search-prev\" title=\"Previous hit (Shift+Enter)\">&#9650;</button><button "
-            "type=\"button\" id=\"search-next\" title=\"Next hit (Enter)\">&#9660;</button><span "
-            "id=\"search-status\"></span></span></div>\n";
+    page +=
+        "<div id=\"toolbar\"><button type=\"button\" id=\"prev\">&#9664; Previous (p)</button> "
+        "<button type=\"button\" id=\"next\">Next (n) &#9654;</button><span id=\"position\">" +
+        std::to_string(changes) + (changes == 1 ? " change" : " changes") +
+        "</span><span class=\"tools\"><label><input type=\"checkbox\" id=\"hide-blank\"> Hide "
+        "white-space changes (w)</label> <input type=\"search\" id=\"search\" "
+        "placeholder=\"Search (/)\" aria-label=\"Search all lines\"><button type=\"button\" "
+        "id=\"search-prev\" title=\"Previous hit (Shift+Enter)\">&#9650;</button><button "
+        "type=\"button\" id=\"search-next\" title=\"Next hit (Enter)\">&#9660;</button><span "
+        "id=\"search-status\"></span></span></div>\n";
     if (changes > 0) page += "<nav id=\"changes\">Changes: " + binary_changes + "</nav>\n";
     page += binary_sections;
     page += "</header>\n";
     if (!tables.empty()) {
-        const std::size_t rows = page_rows(tables.size(), [&](std::size_t k) -> const auto& {
-            return tables[k].blocks;
-        });
+        const std::size_t rows = page_rows(
+            tables.size(), [&](std::size_t k) -> const auto& { return tables[k].blocks; });
         if (rows <= rows_without_script) {
             page += "<noscript>";
             std::size_t number = binary_count;

@@ -6,7 +6,9 @@ namespace zorv {
 
 namespace {
 
-bool blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f'; }
+bool blank(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
+}
 
 line_end end_of(std::string_view line) {
     if (line.ends_with("\r\n")) return line_end::crlf;
@@ -30,7 +32,8 @@ bool same_but_white_space(const std::vector<const page_lines*>& files,
         }
     };
     std::vector<cursor> cs;
-    for (std::size_t c = 0; c < cols.size(); ++c) cs.push_back({files[c], cols[c].begin, cols[c].end});
+    for (std::size_t c = 0; c < cols.size(); ++c)
+        cs.push_back({files[c], cols[c].begin, cols[c].end});
     for (;;) {
         const int first = cs[0].next();
         for (std::size_t c = 1; c < cs.size(); ++c) {
@@ -113,8 +116,7 @@ std::vector<page_block> align_three(const page_lines& f0, const page_lines& f1,
             out.push_back(block(true, {{last.end, upto}, {last1.end, upto1}, {last2.end, upto2}}));
         }
     };
-    for (const three_way_block& k :
-         three_way_blocks(h1, h2, three_way_grouping::overlapping)) {
+    for (const three_way_block& k : three_way_blocks(h1, h2, three_way_grouping::overlapping)) {
         put_common(k.base.begin, k.first.begin, k.second.begin);
         int only = -1;
         if (!k.first_changed) {

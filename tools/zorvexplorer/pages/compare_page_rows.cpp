@@ -62,8 +62,9 @@ class row_writer {
             for (std::size_t c = 0; c < cols_.size(); ++c) {
                 const std::size_t line = b.cols[c].begin + r;
                 out_ += "<td class=\"num\">" + std::to_string(line + 1) +
-                        "</td><td class=\"text c" + std::to_string(c) + " " + side(cols_.size(), c) +
-                        "\">" + html_escape(shown_line((*cols_[c])[line])) + "</td>";
+                        "</td><td class=\"text c" + std::to_string(c) + " " +
+                        side(cols_.size(), c) + "\">" + html_escape(shown_line((*cols_[c])[line])) +
+                        "</td>";
             }
             out_ += "</tr>\n";
         }
@@ -82,8 +83,8 @@ class row_writer {
                 std::to_string(2 * cols_.size()) + "\">" + std::to_string(hidden) +
                 " unchanged lines (lines ";
         for (std::size_t c = 0; c < cols_.size(); ++c) {
-            out_ += (c ? ", " : "") + range_text({b.cols[c].begin + f.before,
-                                                  b.cols[c].begin + f.before + hidden});
+            out_ += (c ? ", " : "") +
+                    range_text({b.cols[c].begin + f.before, b.cols[c].begin + f.before + hidden});
         }
         out_ += ")</td></tr>\n";
         common_rows(b, n - f.after, n);
