@@ -4,7 +4,7 @@
 import os
 import sys
 
-from varnex_browser import Sandbox, start_chromium, wait_for
+from varnex_browser import Sandbox, emulate_colour_scheme, start_chromium, wait_for
 from test_merge_page import page_url, recorded_urls, recorder_env
 
 SETTINGS = """# relay settings
@@ -34,22 +34,43 @@ def edited(text, replacements):
     return text
 
 
+def open_page(box, browser, args):
+    browser.get("file://" + box.compare_page(args))
+    wait_for(lambda: browser.execute_script("return document.body.dataset.ready"), 30,
+             "the page to draw")
+
+
 def compare_shots(box, browser, out_dir):
     base = SETTINGS
     mine = edited(base, [("workers = 4", "workers = 8"), ("timeout = 30\n", ""),
+                         ("name = relay", "name  =  relay"),
+                         ("home = /srv/relay", "home = /srv/relay-main"),
                          ("idle_seconds = 600", "idle_seconds = 900\nkeepalive = yes")])
     theirs = edited(base, [("log_level = info", "log_level = debug"),
                            ("idle_seconds = 600", "idle_seconds = 300")])
     for name, text in (("base.ini", base), ("mine.ini", mine), ("theirs.ini", theirs)):
         box.write(name, text)
-    page = box.compare_page(["base.ini", "mine.ini", "-fname", "base.ini", "-fname", "mine.ini"])
-    browser.get("file://" + page)
-    browser.find_element("tag name", "body").send_keys("n")
-    browser.save_screenshot(os.path.join(out_dir, "compare-page.png"))
-    page = box.compare_page(["base.ini", "mine.ini", "theirs.ini", "-fname", "base.ini",
+    pair = ["base.ini", "mine.ini", "-fname", "base.ini", "-fname", "mine.ini"]
+    for scheme, shot in (("light", "compare-page.png"), ("dark", "compare-page-dark.png")):
+        emulate_colour_scheme(browser, scheme)
+        open_page(box, browser, pair)
+        browser.find_element("tag name", "body").send_keys("n")
+        browser.save_screenshot(os.path.join(out_dir, shot))
+    emulate_colour_scheme(browser, "light")
+    open_page(box, browser, ["base.ini", "mine.ini", "theirs.ini", "-fname", "base.ini",
                              "-fname", "mine.ini", "-fname", "theirs.ini"])
-    browser.get("file://" + page)
     browser.save_screenshot(os.path.join(out_dir, "compare-three-files.png"))
+    # A large compare: a million lines a side, a search far below the first screen.
+    lines = "".join("%07d entry %d of the log\n" % (i, i * 7 % 1000) for i in range(1000000))
+    box.write("big-a.log", lines)
+    box.write("big-b.log", lines.replace("0654321 entry", "0654321 ENTRY").replace(
+        "0000042 entry 294", "0000042 entry 295"))
+    open_page(box, browser, ["big-a.log", "big-b.log"])
+    search = browser.find_element("id", "search")
+    search.send_keys("0654321\n")
+    wait_for(lambda: browser.find_element("id", "search-status").text.startswith("hit"), 60,
+             "the search")
+    browser.save_screenshot(os.path.join(out_dir, "compare-large.png"))
 
 
 def merge_shot(box, browser, out_dir):

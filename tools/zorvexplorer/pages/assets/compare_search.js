@@ -58,8 +58,10 @@ export function findHits(model, text) {
     }
   }
   hits.sort((x, y) => x[0] - y[0] || x[1] - y[1]);
-  hits.expression = re;
-  return hits;
+  // A row whose columns both match is one hit.
+  const rows = hits.filter((h, k) => k === 0 || h[0] !== hits[k - 1][0] || h[1] !== hits[k - 1][1]);
+  rows.expression = re;
+  return rows;
 }
 
 // Which segment holds each line: the first file's lines by table, the others' in the
