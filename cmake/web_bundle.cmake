@@ -22,7 +22,10 @@ function(varnex_bundle_script)
     list(APPEND options --minify)
   endif()
   add_custom_command(OUTPUT ${B_OUTPUT}
-    COMMAND ${esbuild} ${B_ENTRY} ${options} --outfile=${B_OUTPUT}
+    # Page scripts live beside their pages, outside web/: their bare imports come from
+    # web/node_modules.
+    COMMAND ${CMAKE_COMMAND} -E env NODE_PATH=${VARNEX_WEB_DIR}/node_modules
+            ${esbuild} ${B_ENTRY} ${options} --outfile=${B_OUTPUT}
     DEPENDS ${B_ENTRY} ${B_DEPENDS} ${VARNEX_WEB_DIR}/package-lock.json
     WORKING_DIRECTORY ${VARNEX_WEB_DIR}
     COMMENT "Bundling ${B_ENTRY}" VERBATIM)

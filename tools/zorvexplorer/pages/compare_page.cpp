@@ -61,10 +61,6 @@ class utf16_offsets {
     std::size_t byte_ = 0, units_ = 0;
 };
 
-using numbers_list = std::vector<std::int32_t>;
-
-void put(numbers_list& out, std::size_t n) { out.push_back(static_cast<std::int32_t>(n)); }
-
 // A number in seven-bit groups, least significant first, the high bit on all but the last.
 void put_varint(std::string& out, std::size_t n) {
     for (; n >= 0x80; n >>= 7) out += static_cast<char>((n & 0x7F) | 0x80);
@@ -78,51 +74,34 @@ std::string json_bytes(std::string_view v) {
     return out + "]";
 }
 
-std::string json_numbers(const numbers_list& v) {
-    std::string out = "[";
-    for (std::size_t k = 0; k < v.size(); ++k) out += (k ? "," : "") + std::to_string(v[k]);
-    return out + "]";
-}
-
-// Numbers as the script reads them into an Int32Array: four bytes each, least significant
-// first.
-std::string number_bytes(const numbers_list& v) {
-    std::string out;
-    out.reserve(v.size() * 4);
-    for (const std::int32_t n : v) {
-        const auto u = static_cast<std::uint32_t>(n);
-        for (int shift = 0; shift < 32; shift += 8) out += static_cast<char>(u >> shift & 0xFF);
-    }
-    return out;
-}
-
 struct table {
     std::vector<std::size_t> files;
     std::vector<page_block> blocks;
     std::string title;  // pairs: "a ↔ b: summary", escaped; empty for three columns
 };
 
-// The data of one table: its blocks (a run of common lines: 0 and its length; a change: 1,
-// each column's size, its kind, its line ends, the column that alone differs, where its
-// marks start) and the marks within its changed lines, only for the cells that have any.
+// The data of one table, as varints: its blocks (a run of common lines: 0 and its length; a
+// change: 1, each column's size, its kind, its line ends, one more than the column that
+// alone differs, where its marks start) and the marks within its changed lines, only for the
+// cells that have any.
 class table_data {
   public:
     table_data(const table& t, const std::vector<page_lines>& files) : t_(t), files_(files) {
         for (const page_block& b : t_.blocks) {
             if (b.common) {
-                blocks.push_back(0);
-                put(blocks, b.cols[0].size());
+                put_varint(blocks, 0);
+                put_varint(blocks, b.cols[0].size());
                 continue;
             }
-            blocks.push_back(1);
-            for (const line_range& r : b.cols) put(blocks, r.size());
-            put(blocks, static_cast<std::size_t>(b.kind));
+            put_varint(blocks, 1);
+            for (const line_range& r : b.cols) put_varint(blocks, r.size());
+            put_varint(blocks, static_cast<std::size_t>(b.kind));
             std::size_t ends = 0;
             for (std::size_t c = 0; c < b.ends.size(); ++c)
                 ends |= static_cast<std::size_t>(b.ends[c]) << (2 * c);
-            put(blocks, ends);
-            blocks.push_back(b.only);
-            put(blocks, marks.size());
+            put_varint(blocks, ends);
+            put_varint(blocks, static_cast<std::size_t>(b.only + 1));
+            put_varint(blocks, marks.size());
             block_marks(b);
         }
     }
@@ -134,12 +113,11 @@ class table_data {
             out += (c ? "," : "") + std::to_string(t_.files[c]);
         out += "],\"title\":" + json_string(t_.title);
         if (with_numbers)
-            out += ",\"blocks\":" + json_numbers(blocks) + ",\"marks\":" + json_bytes(marks);
+            out += ",\"blocks\":" + json_bytes(blocks) + ",\"marks\":" + json_bytes(marks);
         return out + "}";
     }
 
-    numbers_list blocks;
-    std::string marks;  // varints
+    std::string blocks, marks;  // varints
 
   private:
     const page_lines& col(std::size_t c) const { return files_[t_.files[c]]; }
@@ -321,12 +299,11 @@ compare_page build_compare_page(const std::vector<std::string>& names,
     if (packed) {
         // Blocks and marks as numbers the script takes as they are, without parsing.
         for (table_data& n : numbers) {
-            for (const std::string& bytes : {number_bytes(n.blocks), n.marks}) {
+            for (std::string* bytes : {&n.blocks, &n.marks}) {
                 data += "<script class=\"page-numbers\" type=\"text/plain\" data-packing=\"" +
-                        packing + "\">" + gzip_base64(bytes, 6) + "</script>\n";
+                        packing + "\">" + gzip_base64(*bytes, 6) + "</script>\n";
+                std::string().swap(*bytes);
             }
-            numbers_list().swap(n.blocks);
-            std::string().swap(n.marks);
         }
     }
     numbers.clear();

@@ -1,6 +1,7 @@
 // The compare page: its lines travel in the page as data, packed in parts when large, and
 // only the rows in and near the view are drawn, so that a page of a million lines opens at
 // once. Parts of the lines are unpacked when their rows are first drawn.
+import {gunzipSync, strFromU8} from 'fflate';
 import {findHits, hitSpans} from './compare_search.js';
 import {createRowWindow} from './row_window.js';
 
@@ -27,70 +28,73 @@ import {createRowWindow} from './row_window.js';
     return size === 1 ? String(begin + 1) : (begin + 1) + '\u2013' + (begin + size);
   }
 
-  async function unpack(text, binary) {
+  // Packed data: base64 of gzip, unpacked at once (a small part at a time) so that the page
+  // draws in one go.
+  function unpack(text, binary) {
     const raw = atob(text.trim());
     const bytes = new Uint8Array(raw.length);
     for (let i = 0; i < raw.length; ++i) bytes[i] = raw.charCodeAt(i);
-    const stream = new Blob([bytes]).stream().pipeThrough(new DecompressionStream('gzip'));
-    return binary ? new Response(stream).arrayBuffer() : new Response(stream).text();
+    const out = gunzipSync(bytes);
+    return binary ? out.slice().buffer : strFromU8(out);
   }
-  // The text of a data element, unpacked (a promise for a packed one).
-  function read(node) {
+  // The text of a data element; numbers as an ArrayBuffer.
+  function read(node, binary) {
     const text = node.textContent;
     node.textContent = '';
-    return node.dataset.packing === 'json' ? JSON.parse(text) : unpack(text);
+    if (node.dataset.packing === 'json') return JSON.parse(text);
+    return unpack(text, binary);
   }
 
   // ---- the lines, in parts unpacked on first use
   class Lines {
-    constructor(nodes, perPart, onLoad) {
+    constructor(nodes, perPart) {
       this.nodes = nodes;
       this.perPart = perPart;
       this.parts = nodes.map(() => null);
-      this.pending = nodes.map(() => null);
-      this.onLoad = onLoad;
     }
-    static split(text) {
+    load(k) {
+      if (this.parts[k] || k >= this.nodes.length) return;
+      const text = read(this.nodes[k]);
       let count = 0;
       for (let at = text.indexOf('\n'); at >= 0; at = text.indexOf('\n', at + 1)) ++count;
       const starts = new Uint32Array(count + 1);
-      for (let k = 1, at = text.indexOf('\n'); at >= 0; at = text.indexOf('\n', at + 1)) starts[k++] = at + 1;
-      return {text, starts};
-    }
-    take(k, text) {
-      this.parts[k] = Lines.split(text);
-    }
-    load(k) {
-      if (this.parts[k] || this.pending[k] || k >= this.nodes.length) return this.pending[k];
-      const got = read(this.nodes[k]);
-      this.pending[k] = Promise.resolve(got).then(text => {
-        this.take(k, text);
-        this.onLoad();
-      });
-      return this.pending[k];
+      for (let j = 1, at = text.indexOf('\n'); at >= 0; at = text.indexOf('\n', at + 1)) starts[j++] = at + 1;
+      this.parts[k] = {text, starts};
     }
     loadAll() {
-      return Promise.all(this.nodes.map((_, k) => this.load(k)));
+      this.nodes.forEach((_, k) => this.load(k));
     }
-    // Line i, or null while its part is being unpacked.
     get(i) {
       const k = Math.floor(i / this.perPart);
-      const part = this.parts[k];
-      if (!part) {
-        this.load(k);
-        return null;
-      }
-      const j = i - k * this.perPart;
+      this.load(k);
+      const part = this.parts[k], j = i - k * this.perPart;
       return part.text.slice(part.starts[j], part.starts[j + 1] - 1);
     }
   }
 
   // ---- the model: per table, its blocks in typed arrays (a block is a run of common lines
   // or a change); rows are counted over all tables
+  // Numbers written as varints (seven bits a byte, least significant first, the high bit
+  // on all but a number's last byte).
+  function fromVarints(bytes) {
+    let count = 0;
+    for (let i = 0; i < bytes.length; ++i) count += bytes[i] < 0x80 ? 1 : 0;
+    const out = new Float64Array(count);
+    for (let i = 0, k = 0; k < count; ++k) {
+      let b = bytes[i++], n = b & 0x7f;
+      for (let scale = 0x80; b >= 0x80; scale *= 0x80) {
+        b = bytes[i++];
+        n += (b & 0x7f) * scale;
+      }
+      out[k] = n;
+    }
+    return out;
+  }
+
   function buildModel(head, lines) {
     let extra = head.lines[0];  // the other columns' changed lines follow the first file
     const tables = head.tables.map(t => {
-      const cols = t.files.length, flat = t.blocks;
+      const cols = t.files.length, flat = fromVarints(t.blocks);
       let count = 0;
       for (let i = 0; i < flat.length; i += flat[i] === 0 ? 2 : 5 + cols) ++count;
       const table = {
@@ -105,14 +109,14 @@ import {createRowWindow} from './row_window.js';
       for (let i = 0, k = 0; k < count; ++k) {
         const o = k * cols;
         if (flat[i] === 0) {
-          const n = flat[i + 1];
+          const n = flat[i + 1], first = at[0];
           table.n[k] = n;
           for (let c = 0; c < cols; ++c) {
             table.size[o + c] = n;
             table.begin[o + c] = at[c];
-            table.text[o + c] = at[0];
+            table.text[o + c] = first;  // common lines are the first file's
+            at[c] += n;
           }
-          for (let c = 0; c < cols; ++c) at[c] += n;
           i += 2;
           continue;
         }
@@ -130,7 +134,7 @@ import {createRowWindow} from './row_window.js';
         table.n[k] = rows;
         table.kind[k] = flat[i + 1 + cols];
         table.ends[k] = flat[i + 2 + cols];
-        table.only[k] = flat[i + 3 + cols];
+        table.only[k] = flat[i + 3 + cols] - 1;
         table.markAt[k] = flat[i + 4 + cols];
         i += 5 + cols;
       }
@@ -333,7 +337,7 @@ import {createRowWindow} from './row_window.js';
     table.innerHTML = html + '<tbody></tbody>';
     const tbody = table.tBodies[0];
 
-    // The text of line r of column c of block k, or null while it is unpacked.
+    // The text of line r of column c of block k.
     const lineOf = (t, k, c, r) => lines.get(t.text[k * t.cols + c] + r);
 
     function rowOnly(t, k, r) {
@@ -358,12 +362,7 @@ import {createRowWindow} from './row_window.js';
                (present || t.cols === 2 ? '' : ' absent') + '">';
         if (present) {
           const text = lineOf(t, k, c, r);
-          if (text === null) {
-            out += '\u2026';
-          } else {
-            out += cellHtml(text, changed ? marksOf(t, k, r, c) : [],
-                            query ? hitSpans(text, query) : []);
-          }
+          out += cellHtml(text, changed ? marksOf(t, k, r, c) : [], query ? hitSpans(text, query) : []);
           if (t.change[k] && r === 0 && c + 1 === t.cols && label(t, k)) {
             out += '<span class="badge">' + label(t, k) + '</span>';
           }
@@ -418,7 +417,6 @@ import {createRowWindow} from './row_window.js';
         if (hitRow >= first && hitRow < last) tbody.rows[hitRow - first].classList.add('hit-row');
       },
     });
-    lines.onLoad = () => win.refresh();
 
     // ---- moving between changes: binary pairs first (sections above the rows), then the
     // changes of the tables
@@ -483,7 +481,7 @@ import {createRowWindow} from './row_window.js';
     });
 
     // ---- search over every line, drawn or not
-    async function runSearch(direction) {
+    function runSearch(direction) {
       const text = searchBox.value;
       if (!text) {
         query = null;
@@ -494,8 +492,7 @@ import {createRowWindow} from './row_window.js';
         return;
       }
       if (!query || query.source !== text) {
-        searchStatus.textContent = 'searching\u2026';
-        await lines.loadAll();
+        lines.loadAll();
         const found = findHits(model, text);
         query = {source: text, expression: found.expression};
         hits = found;
@@ -591,53 +588,27 @@ import {createRowWindow} from './row_window.js';
     document.dispatchEvent(new Event('compare-ready'));
   }
 
-  // The rows need the parts that hold their lines; the first screen's are unpacked before
-  // the page says it is ready.
-  async function firstScreen(lines) {
-    for (let round = 0; round < 4; ++round) {
-      const waiting = lines.pending.filter((p, k) => p && !lines.parts[k]);
-      if (!waiting.length) return;
-      await Promise.all(waiting);
-    }
-  }
-
-  function start(head, lines) {
+  function start(head) {
+    const lines = new Lines([...document.querySelectorAll('script.page-lines')], head.linesPerPart);
     const model = buildModel(head, lines);
     if (model.tables.length && viewEl) createPage(model); else binaryOnly();
-    return model;
+    ready();
   }
 
-  const headNode = el('page-data');
-  const lineNodes = [...document.querySelectorAll('script.page-lines')];
-  if (headNode.dataset.packing === 'json') {
-    // Small pages are drawn at once, before the page has finished loading.
+  try {
+    const headNode = el('page-data');
     const head = JSON.parse(read(headNode));
-    const lines = new Lines(lineNodes, head.linesPerPart, () => {});
-    lineNodes.forEach((node, k) => lines.take(k, read(node)));
-    start(head, lines);
-    ready();
-  } else {
-    const numberNodes = [...document.querySelectorAll('script.page-numbers')];
-    const numbers = numberNodes.map(node => {
-      const text = node.textContent;
-      node.textContent = '';
-      return unpack(text, true);
-    });
-    read(headNode).then(async text => {
-      const head = JSON.parse(text);
+    if (headNode.dataset.packing !== 'json') {
       // Each table's blocks and marks travel beside the head, as numbers.
-      const got = await Promise.all(numbers);
+      const numbers = [...document.querySelectorAll('script.page-numbers')];
       head.tables.forEach((t, k) => {
-        t.blocks = new Int32Array(got[2 * k]);
-        t.marks = new Uint8Array(got[2 * k + 1]);
+        t.blocks = new Uint8Array(read(numbers[2 * k], true));
+        t.marks = new Uint8Array(read(numbers[2 * k + 1], true));
       });
-      const lines = new Lines(lineNodes, head.linesPerPart, () => {});
-      start(head, lines);
-      await firstScreen(lines);
-      ready();
-    }).catch(err => {
-      if (viewEl) viewEl.textContent = 'This page cannot show its lines: ' + err;
-      ready();
-    });
+    }
+    start(head);
+  } catch (err) {
+    if (viewEl) viewEl.textContent = 'This page cannot show its lines: ' + err;
+    ready();
   }
 })();
