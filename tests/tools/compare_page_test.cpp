@@ -84,5 +84,48 @@ TEST(compare_page, shows_titles_and_marks_changes_in_a_browser) {
                   "\ndiffer true\n");
 }
 
+std::string numbered_lines(std::size_t n, std::size_t changed_every) {
+    std::string out;
+    for (std::size_t i = 1; i <= n; ++i) {
+        out += (changed_every && i % changed_every == 0 ? "changed " : "line ") +
+               std::to_string(i) + "\n";
+    }
+    return out;
+}
+
+std::size_t count_of(const std::string& text, const std::string& what) {
+    std::size_t n = 0;
+    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+        ++n;
+    return n;
+}
+
+TEST(render_compare_page, carries_its_rows_as_markup_up_to_5000_rows_and_packs_large_data) {
+    const struct {
+        const char* what;
+        std::size_t lines, changed_every;
+        bool markup;  // rows readable without JavaScript
+        const char* packing;
+        std::size_t parts;  // of the lines
+    } cases[] = {
+        {"a small page", 40, 10, true, "json", 1},
+        {"5000 rows", 5000, 2, true, "gzip-base64", 1},
+        {"5001 rows", 5001, 2, false, "gzip-base64", 1},
+        {"many lines that fold", 60000, 0, true, "gzip-base64", 8},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string page = render_compare_page(
+            {"a", "b"}, {numbered_lines(c.lines, 0), numbered_lines(c.lines, c.changed_every)});
+        EXPECT_EQ(page.find("<noscript>") != std::string::npos, c.markup);
+        EXPECT_EQ(count_of(page, "class=\"page-lines\" type=\"text/plain\" data-packing=\"" +
+                                     std::string(c.packing) + "\""),
+                  c.parts);
+        // Nothing comes from elsewhere: no source or link out of the page.
+        EXPECT_EQ(page.find("src="), std::string::npos);
+        EXPECT_EQ(page.find("href=\"http"), std::string::npos);
+    }
+}
+
 }  // namespace
 }  // namespace zorv
