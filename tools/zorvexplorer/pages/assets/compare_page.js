@@ -230,6 +230,15 @@ import {createRowWindow} from './row_window.js';
       }
       return [lo, i - this.starts[lo]];
     }
+    // The row that shows line r of segment s now, or the fold row that hides it.
+    peekRow(s, r) {
+      const t = this.model.tables[this.model.segTable[s]], k = this.model.segBlock[s];
+      if (k < 0) return this.starts[s];
+      const f = foldOf(t, k);
+      if (!f.folds || r < f.before) return this.starts[s] + r;
+      if (r < t.n[k] - f.after) return this.starts[s] + f.before;
+      return this.starts[s] + f.before + 1 + (r - (t.n[k] - f.after));
+    }
     // The row that shows line r of segment s (its fold opens when the line is behind it).
     rowOf(s, r) {
       const t = this.model.tables[this.model.segTable[s]], k = this.model.segBlock[s];
@@ -507,7 +516,7 @@ import {createRowWindow} from './row_window.js';
       if (hitIndex < 0) {
         // The first hit from the middle of the view on (backwards: before it).
         const from = win.centreRow();
-        const rowsOf = hits.map(([s, r]) => rows.rowOf(s, r));
+        const rowsOf = hits.map(([s, r]) => rows.peekRow(s, r));
         hitIndex = direction > 0 ? rowsOf.findIndex(row => row >= from) : rowsOf.findLastIndex(row => row <= from);
         if (hitIndex < 0) hitIndex = direction > 0 ? 0 : hits.length - 1;
       } else {
