@@ -1,10 +1,12 @@
 // The kernel's table of listening Unix sockets, read through NETLINK_SOCK_DIAG. A socket
 // is matched by the device and inode of the file it was bound to: a socket path is only
 // text that anyone may choose, but the inode belongs to the socket that made the file.
+#include <linux/inet_diag.h>
 #include <linux/netlink.h>
 #include <linux/rtnetlink.h>
 #include <linux/sock_diag.h>
 #include <linux/unix_diag.h>
+#include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -129,6 +131,52 @@ listener_state socket_listener_state(const struct stat& file) {
             if (state != listener_state::not_listening) return state;
         }
     }
+}
+
+std::optional<unsigned> tcp_socket_owner(std::uint32_t local_addr, std::uint16_t local_port,
+                                         std::uint32_t remote_addr, std::uint16_t remote_port) {
+    netlink_socket nl;
+    if (nl.get() < 0) return std::nullopt;
+    // One socket asked for by its addresses: the kernel looks it up, nothing is dumped.
+    struct {
+        nlmsghdr header;
+        inet_diag_req_v2 request;
+    } message{};
+    message.header.nlmsg_len = sizeof message;
+    message.header.nlmsg_type = SOCK_DIAG_BY_FAMILY;
+    message.header.nlmsg_flags = NLM_F_REQUEST;
+    message.request.sdiag_family = AF_INET;
+    message.request.sdiag_protocol = IPPROTO_TCP;
+    message.request.idiag_states = ~0u;
+    message.request.id.idiag_sport = local_port;
+    message.request.id.idiag_dport = remote_port;
+    message.request.id.idiag_src[0] = local_addr;
+    message.request.id.idiag_dst[0] = remote_addr;
+    message.request.id.idiag_cookie[0] = INET_DIAG_NOCOOKIE;
+    message.request.id.idiag_cookie[1] = INET_DIAG_NOCOOKIE;
+    sockaddr_nl kernel{};
+    kernel.nl_family = AF_NETLINK;
+    ssize_t sent;
+    do {
+        sent = ::sendto(nl.get(), &message, sizeof message, 0,
+                        reinterpret_cast<const sockaddr*>(&kernel), sizeof kernel);
+    } while (sent < 0 && errno == EINTR);
+    if (sent != static_cast<ssize_t>(sizeof message)) return std::nullopt;
+    alignas(nlmsghdr) char buffer[4096];
+    ssize_t n;
+    do {
+        n = ::recv(nl.get(), buffer, sizeof buffer, 0);
+    } while (n < 0 && errno == EINTR);
+    const auto* h = reinterpret_cast<const nlmsghdr*>(buffer);
+    if (n < static_cast<ssize_t>(NLMSG_LENGTH(sizeof(inet_diag_msg))) ||
+        h->nlmsg_type != SOCK_DIAG_BY_FAMILY ||
+        h->nlmsg_len < NLMSG_LENGTH(sizeof(inet_diag_msg)) ||
+        h->nlmsg_len > static_cast<std::size_t>(n)) {
+        return std::nullopt;
+    }
+    inet_diag_msg entry;
+    std::memcpy(&entry, NLMSG_DATA(h), sizeof entry);
+    return entry.idiag_uid;
 }
 
 }  // namespace platform
