@@ -28,6 +28,9 @@ struct merge_writer {
                   line_range rt) {
         merge_chunk c;
         c.conflict = true;
+        c.ours_line = ro.begin;
+        c.base_line = rb.begin;
+        c.theirs_line = rt.begin;
         for (std::size_t i = ro.begin; i < ro.end; ++i) c.ours += o[i];
         for (std::size_t i = rt.begin; i < rt.end; ++i) c.theirs += t[i];
         if (b != nullptr) {

@@ -20,6 +20,8 @@ struct merge_chunk {
     std::string text;                // the merged text, when no conflict
     std::string ours, base, theirs;  // a conflict's sides
     bool has_base = false;           // false in a merge without a base
+    /// Where a conflict's sides start in their own texts: 0-based line indexes.
+    std::size_t ours_line = 0, base_line = 0, theirs_line = 0;
 };
 
 struct merge_result {

@@ -28,6 +28,20 @@ std::string with_line_ends(std::string_view text, std::string_view eol) {
     return out;
 }
 
+// Typed text as the page holds it (lines split at line feeds only; a carriage return that
+// stood alone in the file is still there) with its line feeds as eol.
+std::string with_line_feeds_as(std::string_view text, std::string_view eol) {
+    std::string out;
+    for (const char c : text) {
+        if (c == '\n') {
+            out += eol;
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
 }  // namespace
 
 std::optional<conflict_choice> choice_named(std::string_view name) {
@@ -49,7 +63,8 @@ std::optional<conflict_choice> choice_named(std::string_view name) {
 }
 
 resolved_merge resolve_merge(const merge_result& merged,
-                             const std::vector<conflict_resolution>& resolutions) {
+                             const std::vector<conflict_resolution>& resolutions,
+                             const typed_stretches& typed) {
     resolved_merge out;
     if (resolutions.size() != merged.conflicts) {
         out.error = std::to_string(resolutions.size()) + " resolutions for " +
@@ -57,10 +72,12 @@ resolved_merge resolve_merge(const merge_result& merged,
         return out;
     }
     std::size_t k = 0;
+    std::size_t stretch = 0;
     for (std::size_t i = 0; i < merged.chunks.size(); ++i) {
         const merge_chunk& c = merged.chunks[i];
         if (!c.conflict) {
-            out.text += c.text;
+            const auto t = typed.find(stretch++);
+            out.text += t == typed.end() ? c.text : with_line_feeds_as(t->second, merged.eol);
             continue;
         }
         if (k >= resolutions.size()) {
@@ -103,6 +120,9 @@ resolved_merge resolve_merge(const merge_result& merged,
         }
     }
     if (k != resolutions.size()) out.error = "fewer conflicts in the merge than resolutions";
+    if (!typed.empty() && typed.rbegin()->first >= stretch)
+        out.error = "typed text for stretch " + std::to_string(typed.rbegin()->first + 1) +
+                    " of " + std::to_string(stretch);
     return out;
 }
 

@@ -1,6 +1,7 @@
 // What the user chose for each conflict of a merge, and the text that makes.
 #pragma once
 
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -26,12 +27,19 @@ struct resolved_merge {
     std::string error;  // why the resolutions do not fit the merge; empty when they do
 };
 
+/// Text typed over the merged lines between conflicts: the j-th stretch without a conflict
+/// (counted from 0) and what stands there now.
+using typed_stretches = std::map<std::size_t, std::string>;
+
 /// The merge with conflict k replaced by what resolutions[k] takes. A side is taken byte for
 /// byte; two sides in a row are joined on a line of their own. An edited text gets the
 /// merge's line ends and, unless it ends the file where no side ended with one, a line end
-/// at its end. Refused: a count that differs from the conflicts', or the base where the
-/// merge has none.
+/// at its end. A stretch without a conflict is kept byte for byte unless typed holds it;
+/// typed text is taken as it stands, its line feeds made the merge's line ends. Refused: a count that
+/// differs from the conflicts', the base where the merge has none, or a typed stretch that
+/// the merge does not have.
 resolved_merge resolve_merge(const merge_result& merged,
-                             const std::vector<conflict_resolution>& resolutions);
+                             const std::vector<conflict_resolution>& resolutions,
+                             const typed_stretches& typed = {});
 
 }  // namespace zorv
