@@ -1,32 +1,34 @@
 #include "tools/zorvexplorer/server/merge_server.h"
 
-#include <httplib.h>
-
 #include <algorithm>
-#include <atomic>
 #include <condition_variable>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <random>
-#include <thread>
 
 #include "tools/zorvexplorer/merge/merge_resolution.h"
 #include "tools/zorvexplorer/pages/merge_page.h"
+#include "tools/zorvexplorer/pages/page_assets.h"
+#include "tools/zorvexplorer/server/loopback_server.h"
 
 namespace zorv {
 
 namespace {
 
 using clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
 
-constexpr const char* loopback = "127.0.0.1";
-constexpr std::size_t largest_request = 64u << 20;
-// Nothing outside the page itself: no network, no frames; the alive reports run in a
-// worker made from a blob.
+constexpr std::string_view loopback = "127.0.0.1";
+// A gap this long between two rounds of the accept loop (which comes round every tenth of
+// a second) means the server was held up; the page may well have reported meanwhile.
+constexpr milliseconds stall_allowance{1000};
+// Nothing outside the page and its script: no network, no frames; the alive reports run
+// in a worker made from a blob; the editor adds its style sheets at run time.
 constexpr const char* page_policy =
-    "default-src 'none'; style-src 'unsafe-inline'; script-src 'unsafe-inline'; "
-    "connect-src 'self'; worker-src blob:; frame-ancestors 'none'; base-uri 'none'; "
-    "form-action 'none'";
+    "default-src 'none'; style-src 'unsafe-inline'; script-src 'self'; connect-src 'self'; "
+    "worker-src blob:; frame-ancestors 'none'; base-uri 'none'; form-action 'none'";
+constexpr const char* plain_text = "text/plain; charset=utf-8";
 
 // The same answer whatever the difference, in the same time.
 bool same_secret(std::string_view a, std::string_view b) {
@@ -38,14 +40,24 @@ bool same_secret(std::string_view a, std::string_view b) {
 
 class session_state {
   public:
-    void seen() {
+    // The page's script reported: the page is open, and heard from now.
+    void reported() {
         std::lock_guard lock(mutex_);
-        last_seen_ = clock::now();
-        // The first report shortens the wait from the first-fetch limit to the heartbeat's.
-        if (!seen_) changed_.notify_all();
-        seen_ = true;
+        last_report_ = clock::now();
+        // The first report shortens the wait from the opening limit to the heartbeat's.
+        if (!opened_) changed_.notify_all();
+        opened_ = true;
     }
-    // Ends the session once; false when it had ended already.
+    // The server's accept loop came round at now. After a long gap the server was held up,
+    // and the page's silence counts from the end of that gap.
+    void server_turned(clock::time_point now) {
+        std::lock_guard lock(mutex_);
+        const auto gap = now - last_turn_;
+        if (gap > stall_allowance) last_report_ = std::min(now, last_report_ + gap);
+        last_turn_ = now;
+    }
+    // Ends the session once; false when it had ended already. Every end is taken here:
+    // the page's Save and Cancel, its silence, and an end from outside the page.
     bool end(merge_session_end how, std::string detail) {
         std::lock_guard lock(mutex_);
         if (end_) return false;
@@ -63,60 +75,104 @@ class session_state {
     merge_session_result wait(const merge_session_options& options) {
         std::unique_lock lock(mutex_);
         while (!end_) {
-            const auto limit = seen_ ? options.heartbeat_limit : options.first_fetch_limit;
-            const auto deadline = last_seen_ + limit;
-            if (clock::now() < deadline) {
-                changed_.wait_until(lock, deadline);
+            if (!silent_too_long(options)) {
+                changed_.wait_until(lock, last_report_ + limit(options));
+                continue;
+            }
+            if (clock::now() - last_turn_ > stall_allowance) {
+                // The server has not come round for a while: let it take what has arrived.
+                changed_.wait_for(lock, stall_allowance / 10);
                 continue;
             }
             // Not while a save is writing: its outcome decides.
             lock.unlock();
             std::lock_guard saving(save_mutex_);
             lock.lock();
-            if (!end_ && clock::now() >= last_seen_ + limit) {
+            if (!end_ && silent_too_long(options) && clock::now() - last_turn_ <= stall_allowance) {
                 end_ = merge_session_end::closed;
-                detail_ = seen_ ? "the merge page stopped reporting"
-                                : "the browser never fetched the merge page";
+                detail_ = opened_ ? "the merge page stopped reporting"
+                                  : "the merge page was never opened";
             }
         }
         return {*end_, detail_};
     }
 
   private:
+    milliseconds limit(const merge_session_options& options) const {
+        return opened_ ? options.heartbeat_limit : options.open_limit;
+    }
+    bool silent_too_long(const merge_session_options& options) const {
+        return clock::now() >= last_report_ + limit(options);
+    }
+
     std::mutex mutex_;
     std::mutex save_mutex_;  // one save at a time
     std::condition_variable changed_;
-    clock::time_point last_seen_ = clock::now();
-    bool seen_ = false;
+    clock::time_point last_report_ = clock::now();
+    clock::time_point last_turn_ = clock::now();
+    bool opened_ = false;
     std::optional<merge_session_end> end_;
     std::string detail_;
 };
 
-// The resolutions a save request carries: c<k> names the choice of conflict k, e<k> holds
-// its edited text.
-std::optional<std::vector<conflict_resolution>> resolutions_of(const httplib::Request& req,
-                                                               std::size_t conflicts,
-                                                               std::string& error) {
-    httplib::Params params;
-    httplib::detail::parse_query_text(req.body, params);
-    std::vector<conflict_resolution> out;
+struct save_request {
+    std::vector<conflict_resolution> resolutions;
+    typed_stretches typed;
+};
+
+// What a save carries: c<k> names the choice of conflict k and e<k> holds its edited text;
+// m<j> holds the typed text of the j-th stretch without a conflict, when it was changed.
+std::optional<save_request> save_request_of(const http_request& req, std::size_t conflicts,
+                                            std::string& error) {
+    std::map<std::string, std::string> fields;
+    for (auto& [name, value] : form_fields(req.body)) fields.emplace(name, std::move(value));
+    save_request out;
     for (std::size_t k = 0; k < conflicts; ++k) {
-        const std::string key = "c" + std::to_string(k);
-        const auto it = params.find(key);
+        const auto it = fields.find("c" + std::to_string(k));
         const std::optional<conflict_choice> choice =
-            it == params.end() ? std::nullopt : choice_named(it->second);
+            it == fields.end() ? std::nullopt : choice_named(it->second);
         if (!choice) {
             error = "conflict " + std::to_string(k + 1) + " is not resolved";
             return std::nullopt;
         }
         conflict_resolution r{*choice, {}};
         if (*choice == conflict_choice::edited) {
-            const auto e = params.find("e" + std::to_string(k));
-            if (e != params.end()) r.text = e->second;
+            const auto e = fields.find("e" + std::to_string(k));
+            if (e != fields.end()) r.text = e->second;
         }
-        out.push_back(std::move(r));
+        out.resolutions.push_back(std::move(r));
+    }
+    for (const auto& [name, value] : fields) {
+        if (name.size() < 2 || name[0] != 'm') continue;
+        const std::size_t j = std::strtoul(name.c_str() + 1, nullptr, 10);
+        if (name != "m" + std::to_string(j)) continue;
+        out.typed[j] = value;
     }
     return out;
+}
+
+http_response text_response(int status, std::string text) {
+    return {status, plain_text, std::move(text), {}};
+}
+
+// A page or script, compressed when the browser takes it that way.
+http_response content(const http_request& req, std::string_view type, std::string_view plain,
+                      const std::string& packed) {
+    http_response res{200, std::string(type), {}, {{"Cache-Control", "no-store"},
+                                                   {"X-Content-Type-Options", "nosniff"}}};
+    if (!packed.empty() && accepts_coding(req.header("accept-encoding"), "deflate")) {
+        res.body = packed;
+        res.headers.emplace_back("Content-Encoding", "deflate");
+    } else {
+        res.body = plain;
+    }
+    return res;
+}
+
+// The script is the same for every page: compressed once.
+const std::string& packed_script() {
+    static const std::string packed = deflated(assets::merge_page_js);
+    return packed;
 }
 
 }  // namespace
@@ -138,86 +194,61 @@ merge_session_result run_merge_session(const merge_result& merged, const std::st
     const auto log = [&](const std::string& line) {
         if (options.log) options.log(line);
     };
-    const std::string token = new_session_token();
-    const std::string prefix = "/" + token + "/";
-    const auto heartbeat_every =
-        std::clamp(options.heartbeat_limit / 4, std::chrono::milliseconds(100),
-                   std::chrono::milliseconds(5000));
+    const std::string prefix = "/" + new_session_token() + "/";
+    const auto heartbeat_every = std::clamp(options.heartbeat_limit / 4, milliseconds(100),
+                                            milliseconds(5000));
     const std::string page = render_merge_page(merged, output_name, heartbeat_every);
+    const std::string packed_page = deflated(page);
     session_state state;
+    std::string host;  // set before the server accepts anything
 
-    httplib::Server server;
-    server.set_payload_max_length(largest_request);
-    // One request a connection: no idle connection holds up the end of the session.
-    server.set_keep_alive_max_count(1);
-    const int port = server.bind_to_any_port(loopback);
-    if (port <= 0)
-        return {merge_session_end::not_served, "cannot listen on the loopback interface"};
-    const std::string host = std::string(loopback) + ":" + std::to_string(port);
-
-    server.set_pre_routing_handler([&](const httplib::Request& req, httplib::Response& res) {
+    const auto handle = [&](const http_request& req) -> http_response {
         // A page of another site may send requests here; without the token it learns
         // nothing, and a name that resolves to us (DNS rebinding) shows in Host.
-        const bool ok = same_secret(req.get_header_value("Host"), host) &&
-                        req.path.size() >= prefix.size() &&
-                        same_secret(std::string_view(req.path).substr(0, prefix.size()), prefix);
-        if (ok) return httplib::Server::HandlerResponse::Unhandled;
-        res.status = 403;
-        res.set_content("Forbidden\n", "text/plain");
-        return httplib::Server::HandlerResponse::Handled;
-    });
-    server.Get(prefix, [&](const httplib::Request&, httplib::Response& res) {
-        state.seen();
-        res.set_header("Content-Security-Policy", page_policy);
-        res.set_header("Cache-Control", "no-store");
-        res.set_header("Referrer-Policy", "no-referrer");
-        res.set_content(page, "text/html; charset=utf-8");
-    });
-    server.Post(prefix + "alive", [&](const httplib::Request&, httplib::Response& res) {
-        state.seen();
-        res.status = 204;
-    });
-    server.Post(prefix + "cancel", [&](const httplib::Request&, httplib::Response& res) {
-        std::lock_guard lock(state.save_mutex());
-        if (!state.end(merge_session_end::cancelled, "cancelled on the merge page")) {
-            res.status = 409;
-            res.set_content("this merge has ended already", "text/plain; charset=utf-8");
-            return;
+        if (!same_secret(req.header("host"), host)) return text_response(403, "Forbidden\n");
+        const std::string_view what = std::string_view(req.target).substr(prefix.size());
+        if (req.method == "GET" && what.empty()) {
+            http_response res = content(req, "text/html; charset=utf-8", page, packed_page);
+            res.headers.emplace_back("Content-Security-Policy", page_policy);
+            res.headers.emplace_back("Referrer-Policy", "no-referrer");
+            return res;
         }
-        res.set_content(output_name + " was left as it was.", "text/plain; charset=utf-8");
-    });
-    server.Post(prefix + "save", [&](const httplib::Request& req, httplib::Response& res) {
-        state.seen();
+        if (req.method == "GET" && what == merge_page_script)
+            return content(req, "text/javascript; charset=utf-8", assets::merge_page_js,
+                           packed_script());
+        if (req.method != "POST") return text_response(404, "Not found\n");
+        if (what == "alive") {
+            state.reported();
+            return {204, {}, {}, {}};
+        }
+        if (what == "cancel") {
+            std::lock_guard lock(state.save_mutex());
+            if (!state.end(merge_session_end::cancelled, "cancelled on the merge page"))
+                return text_response(409, "this merge has ended already");
+            return text_response(200, output_name + " was left as it was.");
+        }
+        if (what != "save") return text_response(404, "Not found\n");
+        state.reported();
         std::string error;
-        const auto resolutions = resolutions_of(req, merged.conflicts, error);
+        const std::optional<save_request> request = save_request_of(req, merged.conflicts, error);
         resolved_merge resolved;
-        if (resolutions) resolved = resolve_merge(merged, *resolutions);
-        if (!resolutions || !resolved.error.empty()) {
-            res.status = 400;
-            res.set_content(resolutions ? resolved.error : error, "text/plain; charset=utf-8");
-            return;
-        }
+        if (request) resolved = resolve_merge(merged, request->resolutions, request->typed);
+        if (!request || !resolved.error.empty())
+            return text_response(400, request ? resolved.error : error);
         std::lock_guard lock(state.save_mutex());
-        if (state.ended()) {
-            res.status = 409;
-            res.set_content("this merge has ended already", "text/plain; charset=utf-8");
-            return;
-        }
-        if (std::string failure = save(resolved.text); !failure.empty()) {
-            res.status = 500;
-            res.set_content(failure, "text/plain; charset=utf-8");
-            return;
-        }
+        if (state.ended()) return text_response(409, "this merge has ended already");
+        if (std::string failure = save(resolved.text); !failure.empty())
+            return text_response(500, failure);
         state.end(merge_session_end::saved, "saved from the merge page");
-        res.set_content("Saved " + output_name + ". You can close this page.",
-                        "text/plain; charset=utf-8");
-    });
+        return text_response(200, "Saved " + output_name + ". You can close this page.");
+    };
 
-    std::atomic<bool> listening_ended{false};
-    std::thread serving([&] {
-        server.listen_after_bind();
-        listening_ended = true;
-    });
+    loopback_server server(prefix, handle,
+                           [&](clock::time_point now) { state.server_turned(now); });
+    if (!server.listen())
+        return {merge_session_end::not_served, "cannot listen on the loopback interface"};
+    host = std::string(loopback) + ":" + std::to_string(server.port());
+    server.start();
     const std::string url = "http://" + host + prefix;
     log("merge page for " + output_name + " served on " + host);
     merge_session_result result;
@@ -232,14 +263,9 @@ merge_session_result run_merge_session(const merge_result& merged, const std::st
         }
         result = state.wait(options);
     } else {
-        result = {merge_session_end::not_served, "no browser could be started"};
+        result = {merge_session_end::not_served, "the merge page could not be offered"};
     }
-    // stop() does nothing before the loop runs: repeat it until the loop has ended.
-    while (!listening_ended) {
-        server.stop();
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    serving.join();
+    server.stop();
     return result;
 }
 
