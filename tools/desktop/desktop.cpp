@@ -46,11 +46,7 @@ std::string find_in_path(const std::string& program) {
 }
 
 bool open_on_desktop(const std::string& path) {
-    if (!desktop_session()) return false;
-    const std::string program = find_in_path(std::string(opener));
-    if (program.empty()) return false;
-    // Not waited for, so a slow viewer never holds up the answer.
-    return platform::spawn({program, path}, on_their_own).valid();
+    return desktop_session() && open_in_browser(path);
 }
 
 std::vector<std::vector<std::string>> browser_commands(std::string_view browser_setting,

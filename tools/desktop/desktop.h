@@ -13,8 +13,8 @@ bool desktop_session();
 /// The full path of program found in PATH; empty when it is not there.
 std::string find_in_path(const std::string& program);
 
-/// Opens path with the desktop's default application without waiting for it. False when
-/// there is no desktop session or no opener.
+/// Opens path in the user's browser as open_in_browser does, when a desktop session is
+/// there. False when there is none, or no command could be started.
 bool open_on_desktop(const std::string& path);
 
 /// The command lines that $BROWSER (browser_setting) names for url, in the order to try:

@@ -74,12 +74,16 @@ int main(int argc, char** argv) {
         zorv::prune_pages(platform::join_path(context.work_dir, zorv::compare_folder,
                                               platform::native_path_style()),
                           context.pages);
+        // Launchers left by a client that was killed; a page still opening has a younger one.
+        zorv::prune_merge_launchers(context.work_dir,
+                                    zorv::open_limit_for(std::getenv("ZORV_MERGE_OPEN_MS")));
     }
     if (zorv::merge_ui_for(std::getenv("ZORV_MERGE_UI"), desktop::desktop_session()) ==
         zorv::merge_ui::browser) {
         zorv::merge_session_options merge_page;
         merge_page.heartbeat_limit =
             zorv::heartbeat_limit_for(std::getenv("ZORV_MERGE_HEARTBEAT_MS"));
+        merge_page.open_limit = zorv::open_limit_for(std::getenv("ZORV_MERGE_OPEN_MS"));
         merge_page.open_page = desktop::open_in_browser;
         merge_page.log = log_line;
         context.resolve_conflicts = zorv::merge_page_resolver(context.work_dir, merge_page);

@@ -17,13 +17,28 @@ merge_ui merge_ui_for(const char* setting, bool desktop_session) {
     return desktop_session ? merge_ui::browser : merge_ui::none;
 }
 
-std::chrono::milliseconds heartbeat_limit_for(const char* setting) {
-    constexpr std::chrono::milliseconds standard{15000};
+namespace {
+
+std::chrono::milliseconds milliseconds_or(const char* setting, std::chrono::milliseconds standard) {
     const std::string_view s = setting ? setting : "";
     long long ms = 0;
     const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), ms);
     if (ec != std::errc() || end != s.data() + s.size() || ms <= 0) return standard;
     return std::chrono::milliseconds(ms);
+}
+
+std::string launcher_folder(const std::string& work_dir) {
+    return platform::join_path(work_dir, merge_launcher_folder, platform::native_path_style());
+}
+
+}  // namespace
+
+std::chrono::milliseconds heartbeat_limit_for(const char* setting) {
+    return milliseconds_or(setting, std::chrono::milliseconds(15000));
+}
+
+std::chrono::milliseconds open_limit_for(const char* setting) {
+    return milliseconds_or(setting, std::chrono::milliseconds(120000));
 }
 
 std::string merge_page_launcher(const std::string& url) {
@@ -44,21 +59,45 @@ conflict_resolver merge_page_resolver(std::string work_dir, merge_session_option
         session.cancel = &cancel;
         std::string launcher;
         session.open_page = [&](const std::string& url) {
+            std::string error = "no work directory";
             if (!work_dir.empty()) {
-                std::string error;
-                launcher = write_unique_file(
-                    platform::join_path(work_dir, "merge", platform::native_path_style()), "merge",
-                    ".html", merge_page_launcher(url), error);
-                if (launcher.empty() && options.log)
-                    options.log("no merge page launcher: " + error);
+                launcher = write_unique_file(launcher_folder(work_dir), merge_launcher_prefix,
+                                             merge_launcher_suffix, merge_page_launcher(url), error);
             }
-            return options.open_page && options.open_page(launcher.empty() ? url : launcher);
+            if (launcher.empty()) {
+                // The URL itself would stand on the browser's command line, where every
+                // local user reads it: no page then.
+                if (options.log) options.log("no merge page launcher: " + error);
+                return false;
+            }
+            return options.open_page && options.open_page(launcher);
         };
         merge_session_result result = run_merge_session(merged, output, save, session);
         std::error_code ignored;
         if (!launcher.empty()) std::filesystem::remove(launcher, ignored);
         return result;
     };
+}
+
+std::size_t prune_merge_launchers(const std::string& work_dir,
+                                  std::chrono::milliseconds older_than) {
+    namespace fs = std::filesystem;
+    if (work_dir.empty()) return 0;
+    const auto before = fs::file_time_type::clock::now() - older_than;
+    std::size_t removed = 0;
+    std::error_code ec;
+    for (fs::directory_iterator it(launcher_folder(work_dir), ec), end; !ec && it != end;
+         it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (!name.starts_with(std::string(merge_launcher_prefix) + "-") ||
+            !name.ends_with(merge_launcher_suffix))
+            continue;
+        std::error_code e;
+        if (!it->is_regular_file(e) || it->is_symlink(e) || it->last_write_time(e) >= before || e)
+            continue;
+        if (fs::remove(it->path(), e)) ++removed;
+    }
+    return removed;
 }
 
 }  // namespace zorv
