@@ -127,8 +127,8 @@ std::string connection_peer_user(const tcp_socket& connection) {
     if (!address_of(fd_of(connection), false, ours) || !address_of(fd_of(connection), true, theirs))
         return {};
     // The peer's socket: its own end is our peer address, its peer is us.
-    const std::optional<unsigned> uid = tcp_socket_owner(
-        theirs.sin_addr.s_addr, theirs.sin_port, ours.sin_addr.s_addr, ours.sin_port);
+    const std::optional<unsigned> uid = tcp_socket_owner(theirs.sin_addr.s_addr, theirs.sin_port,
+                                                         ours.sin_addr.s_addr, ours.sin_port);
     return uid ? "uid " + std::to_string(*uid) : std::string();
 }
 

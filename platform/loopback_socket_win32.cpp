@@ -128,8 +128,8 @@ void tcp_socket::shut_down() const {
 loopback_listener listen_on_loopback() {
     loopback_listener out;
     if (!winsock_ready()) return out;
-    tcp_socket s = own(::WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0,
-                                    WSA_FLAG_NO_HANDLE_INHERIT));
+    tcp_socket s = own(
+        ::WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT));
     if (!s.valid()) return out;
     // No other socket may take over the port while we listen.
     BOOL exclusive = TRUE;

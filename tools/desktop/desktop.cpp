@@ -45,9 +45,7 @@ std::string find_in_path(const std::string& program) {
     }
 }
 
-bool open_on_desktop(const std::string& path) {
-    return desktop_session() && open_in_browser(path);
-}
+bool open_on_desktop(const std::string& path) { return desktop_session() && open_in_browser(path); }
 
 std::vector<std::vector<std::string>> browser_commands(std::string_view browser_setting,
                                                        const std::string& url) {

@@ -121,8 +121,8 @@ resolved_merge resolve_merge(const merge_result& merged,
     }
     if (k != resolutions.size()) out.error = "fewer conflicts in the merge than resolutions";
     if (!typed.empty() && typed.rbegin()->first >= stretch)
-        out.error = "typed text for stretch " + std::to_string(typed.rbegin()->first + 1) +
-                    " of " + std::to_string(stretch);
+        out.error = "typed text for stretch " + std::to_string(typed.rbegin()->first + 1) + " of " +
+                    std::to_string(stretch);
     return out;
 }
 

@@ -35,9 +35,9 @@ using typed_stretches = std::map<std::size_t, std::string>;
 /// byte; two sides in a row are joined on a line of their own. An edited text gets the
 /// merge's line ends and, unless it ends the file where no side ended with one, a line end
 /// at its end. A stretch without a conflict is kept byte for byte unless typed holds it;
-/// typed text is taken as it stands, its line feeds made the merge's line ends. Refused: a count that
-/// differs from the conflicts', the base where the merge has none, or a typed stretch that
-/// the merge does not have.
+/// typed text is taken as it stands, its line feeds made the merge's line ends. Refused: a count
+/// that differs from the conflicts', the base where the merge has none, or a typed stretch that the
+/// merge does not have.
 resolved_merge resolve_merge(const merge_result& merged,
                              const std::vector<conflict_resolution>& resolutions,
                              const typed_stretches& typed = {});

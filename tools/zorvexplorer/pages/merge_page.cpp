@@ -60,7 +60,8 @@ marked_line line_for_marks(std::string_view line) {
     std::uint32_t unit = 0;
     for (std::size_t i = 0; i < line.size();) {
         const std::size_t len = byte_at(line, i) < 0x80 ? 1 : utf8_sequence(line, i);
-        const std::string_view piece = len == 0 ? std::string_view("\xEF\xBF\xBD") : line.substr(i, len);
+        const std::string_view piece =
+            len == 0 ? std::string_view("\xEF\xBF\xBD") : line.substr(i, len);
         for (std::size_t k = 0; k < piece.size(); ++k) out.unit_at.push_back(unit);
         out.text += piece;
         unit += len == 4 ? 2 : 1;
@@ -77,13 +78,15 @@ struct side_marks {
     std::map<std::size_t, std::vector<std::pair<std::uint32_t, std::uint32_t>>> words;
 
     void add_words(std::size_t line, const marked_line& l, const std::vector<byte_span>& spans) {
-        for (const byte_span& s : spans) words[line].emplace_back(l.unit_at[s.begin], l.unit_at[s.end]);
+        for (const byte_span& s : spans)
+            words[line].emplace_back(l.unit_at[s.begin], l.unit_at[s.end]);
     }
     std::string json() {
         std::sort(lines.begin(), lines.end());
         lines.erase(std::unique(lines.begin(), lines.end()), lines.end());
         std::string out = "{\"c\":[";
-        for (std::size_t i = 0; i < lines.size(); ++i) out += (i ? "," : "") + std::to_string(lines[i]);
+        for (std::size_t i = 0; i < lines.size(); ++i)
+            out += (i ? "," : "") + std::to_string(lines[i]);
         out += "],\"w\":[";
         bool first = true;
         for (auto& [line, spans] : words) {
@@ -134,8 +137,8 @@ std::string conflict_data(const merge_chunk& c) {
     } else {
         mark_differences(c.ours, c.theirs, left, right);
     }
-    return "{\"l\":" + page_text(c.ours) + ",\"b\":" + page_text(c.base) + ",\"r\":" +
-           page_text(c.theirs) + ",\"at\":[" + std::to_string(c.ours_line) + "," +
+    return "{\"l\":" + page_text(c.ours) + ",\"b\":" + page_text(c.base) +
+           ",\"r\":" + page_text(c.theirs) + ",\"at\":[" + std::to_string(c.ours_line) + "," +
            std::to_string(c.base_line) + "," + std::to_string(c.theirs_line) +
            "],\"ml\":" + left.json() + ",\"mb\":" + base.json() + ",\"mr\":" + right.json() + "}";
 }
@@ -188,13 +191,24 @@ std::string page_text(std::string_view text) {
         }
         ++i;
         switch (b) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\n': out += "\\n"; break;
-            case '\t': out += "\\t"; break;
-            case '<': out += "\\u003c"; break;
+            case '"':
+                out += "\\\"";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
+            case '<':
+                out += "\\u003c";
+                break;
             case '\r':
-                if (i < text.size() && text[i] == '\n') break;  // the LF that follows stands for both
+                if (i < text.size() && text[i] == '\n')
+                    break;  // the LF that follows stands for both
                 out += "\\r";
                 break;
             default:
@@ -220,8 +234,9 @@ std::string render_merge_page(const merge_result& merged, const std::string& out
     const std::string folder = slash == std::string::npos
                                    ? std::string()
                                    : html_escape(sanitize_utf8(output_name.substr(0, slash + 1)));
-    const bool has_base = std::any_of(merged.chunks.begin(), merged.chunks.end(),
-                                      [](const merge_chunk& c) { return c.conflict && c.has_base; });
+    const bool has_base =
+        std::any_of(merged.chunks.begin(), merged.chunks.end(),
+                    [](const merge_chunk& c) { return c.conflict && c.has_base; });
     std::string page =
         "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">\n"
         "<meta name=\"color-scheme\" content=\"light dark\">\n<title>Merge: " +

@@ -29,8 +29,8 @@ std::string lower(std::string_view s) {
 // A token as HTTP defines one, near enough: visible characters but separators.
 bool is_token(std::string_view s) {
     return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) {
-        return c > ' ' && c < 127 && std::string_view("()<>@,;:\\\"/[]?={}").find(c) ==
-                                         std::string_view::npos;
+        return c > ' ' && c < 127 &&
+               std::string_view("()<>@,;:\\\"/[]?={}").find(c) == std::string_view::npos;
     });
 }
 
@@ -60,17 +60,28 @@ std::string form_decoded(std::string_view s) {
 
 std::string_view reason(int status) {
     switch (status) {
-        case 200: return "OK";
-        case 204: return "No Content";
-        case 400: return "Bad Request";
-        case 403: return "Forbidden";
-        case 404: return "Not Found";
-        case 405: return "Method Not Allowed";
-        case 409: return "Conflict";
-        case 413: return "Content Too Large";
-        case 431: return "Request Header Fields Too Large";
-        case 500: return "Internal Server Error";
-        default: return "Status";
+        case 200:
+            return "OK";
+        case 204:
+            return "No Content";
+        case 400:
+            return "Bad Request";
+        case 403:
+            return "Forbidden";
+        case 404:
+            return "Not Found";
+        case 405:
+            return "Method Not Allowed";
+        case 409:
+            return "Conflict";
+        case 413:
+            return "Content Too Large";
+        case 431:
+            return "Request Header Fields Too Large";
+        case 500:
+            return "Internal Server Error";
+        default:
+            return "Status";
     }
 }
 
@@ -162,9 +173,9 @@ http_fields form_fields(std::string_view body) {
         body = amp == std::string_view::npos ? std::string_view() : body.substr(amp + 1);
         if (field.empty()) continue;
         const std::size_t eq = field.find('=');
-        out.emplace_back(form_decoded(field.substr(0, eq)),
-                         eq == std::string_view::npos ? std::string()
-                                                      : form_decoded(field.substr(eq + 1)));
+        out.emplace_back(
+            form_decoded(field.substr(0, eq)),
+            eq == std::string_view::npos ? std::string() : form_decoded(field.substr(eq + 1)));
     }
     return out;
 }
@@ -201,8 +212,8 @@ std::string deflated(std::string_view data) {
 std::string serialize_response(const http_response& response) {
     std::string out = "HTTP/1.1 " + std::to_string(response.status) + " ";
     out += reason(response.status);
-    out += "\r\nContent-Length: " + std::to_string(response.body.size()) +
-           "\r\nConnection: close\r\n";
+    out +=
+        "\r\nContent-Length: " + std::to_string(response.body.size()) + "\r\nConnection: close\r\n";
     if (!response.content_type.empty()) out += "Content-Type: " + response.content_type + "\r\n";
     for (const auto& [name, value] : response.headers) out += name + ": " + value + "\r\n";
     out += "\r\n";

@@ -19,7 +19,7 @@ inline constexpr std::size_t largest_request_head = 64 * 1024;
 
 struct http_request {
     std::string method;
-    std::string target;  // as sent: "/<token>/save"
+    std::string target;   // as sent: "/<token>/save"
     http_fields headers;  // names in lower case, values without surrounding blanks
     std::string body;
 

@@ -96,9 +96,9 @@ void loopback_server::accept_loop() {
         platform::tcp_socket s = platform::accept_connection(listener_, limits_.turn);
         if (!s.valid()) continue;
         std::string user = platform::connection_peer_user(s);
-        const auto open = static_cast<std::size_t>(
-            std::count_if(connections_.begin(), connections_.end(),
-                          [&](const auto& c) { return c->user == user; }));
+        const auto open =
+            static_cast<std::size_t>(std::count_if(connections_.begin(), connections_.end(),
+                                                   [&](const auto& c) { return c->user == user; }));
         if (open >= limits_.per_user) {
             // Another of this user's connections is one too many: closed as it came.
             drain(s);
@@ -133,7 +133,8 @@ void loopback_server::serve(connection& c) const {
     const auto first_deadline = clock::now() + limits_.first_line;
     std::size_t line_end;
     while ((line_end = in.find('\n')) == std::string::npos) {
-        if (in.size() > largest_request_line || !read_more(c.socket, in, left_until(first_deadline)))
+        if (in.size() > largest_request_line ||
+            !read_more(c.socket, in, left_until(first_deadline)))
             return c.socket.shut_down();
     }
     std::string_view line(in.data(), line_end);
@@ -144,7 +145,8 @@ void loopback_server::serve(connection& c) const {
     std::size_t start;
     while ((start = body_start(in)) == std::string::npos) {
         if (in.size() > largest_request_head)
-            return answer(c, {431, "text/plain; charset=utf-8", "The request head is too long\n", {}});
+            return answer(c,
+                          {431, "text/plain; charset=utf-8", "The request head is too long\n", {}});
         if (!read_more(c.socket, in, limits_.idle)) return c.socket.shut_down();
     }
     std::string error;
@@ -152,7 +154,8 @@ void loopback_server::serve(connection& c) const {
         parse_request_head(std::string_view(in).substr(0, start), error);
     if (!request) return answer(c, {400, "text/plain; charset=utf-8", error + "\n", {}});
     const std::optional<std::size_t> length = announced_body_length(*request);
-    if (!length) return answer(c, {400, "text/plain; charset=utf-8", "No usable body length\n", {}});
+    if (!length)
+        return answer(c, {400, "text/plain; charset=utf-8", "No usable body length\n", {}});
     if (*length > limits_.largest_body)
         return answer(c, {413, "text/plain; charset=utf-8", "The request is too large\n", {}});
     in.reserve(start + *length);

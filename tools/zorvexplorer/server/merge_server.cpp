@@ -158,8 +158,10 @@ http_response text_response(int status, std::string text) {
 // A page or script, compressed when the browser takes it that way.
 http_response content(const http_request& req, std::string_view type, std::string_view plain,
                       const std::string& packed) {
-    http_response res{200, std::string(type), {}, {{"Cache-Control", "no-store"},
-                                                   {"X-Content-Type-Options", "nosniff"}}};
+    http_response res{200,
+                      std::string(type),
+                      {},
+                      {{"Cache-Control", "no-store"}, {"X-Content-Type-Options", "nosniff"}}};
     if (!packed.empty() && accepts_coding(req.header("accept-encoding"), "deflate")) {
         res.body = packed;
         res.headers.emplace_back("Content-Encoding", "deflate");
@@ -195,8 +197,8 @@ merge_session_result run_merge_session(const merge_result& merged, const std::st
         if (options.log) options.log(line);
     };
     const std::string prefix = "/" + new_session_token() + "/";
-    const auto heartbeat_every = std::clamp(options.heartbeat_limit / 4, milliseconds(100),
-                                            milliseconds(5000));
+    const auto heartbeat_every =
+        std::clamp(options.heartbeat_limit / 4, milliseconds(100), milliseconds(5000));
     const std::string page = render_merge_page(merged, output_name, heartbeat_every);
     const std::string packed_page = deflated(page);
     session_state state;

@@ -61,8 +61,9 @@ conflict_resolver merge_page_resolver(std::string work_dir, merge_session_option
         session.open_page = [&](const std::string& url) {
             std::string error = "no work directory";
             if (!work_dir.empty()) {
-                launcher = write_unique_file(launcher_folder(work_dir), merge_launcher_prefix,
-                                             merge_launcher_suffix, merge_page_launcher(url), error);
+                launcher =
+                    write_unique_file(launcher_folder(work_dir), merge_launcher_prefix,
+                                      merge_launcher_suffix, merge_page_launcher(url), error);
             }
             if (launcher.empty()) {
                 // The URL itself would stand on the browser's command line, where every

@@ -44,6 +44,7 @@ conflict_resolver merge_page_resolver(std::string work_dir, merge_session_option
 /// Removes the launcher files in work_dir's launcher folder (regular files named as above)
 /// last written before older_than ago: those of merges that ended without removing theirs
 /// (a client that was killed). Files of a page still opening are younger. How many went.
-std::size_t prune_merge_launchers(const std::string& work_dir, std::chrono::milliseconds older_than);
+std::size_t prune_merge_launchers(const std::string& work_dir,
+                                  std::chrono::milliseconds older_than);
 
 }  // namespace zorv
