@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "tools/desktop/desktop.h"
 #include "tools/zorvexplorer/server/merge_ui.h"
 
@@ -90,6 +92,50 @@ TEST(resolve_merge, refuses_what_does_not_fit_the_merge) {
     EXPECT_EQ(resolve_merge(two, {{right, ""}}).text, "a\nB\n");
 }
 
+TEST(resolve_merge, keeps_the_stretches_between_conflicts_unless_typed_over) {
+    const std::string base = "1\r\n2\r\n3\r\n4\r\n5\r\n";
+    const std::string ours = "1\r\nA\r\n3\r\n4\r\nB\r\n";
+    const std::string theirs = "1\r\nX\r\n3\r\n4\r\nY\r\n";
+    const struct {
+        const char* what;
+        typed_stretches typed;
+        const char* expected;  // with both conflicts taken from the left
+        const char* error;
+    } cases[] = {
+        {"none typed", {}, "1\r\nA\r\n3\r\n4\r\nB\r\n", ""},
+        {"the first, line feeds as the merge's line ends",
+         {{0, "one\n"}},
+         "one\r\nA\r\n3\r\n4\r\nB\r\n",
+         ""},
+        {"the middle one emptied", {{1, ""}}, "1\r\nA\r\nB\r\n", ""},
+        {"a lone carriage return stays as it stood",
+         {{1, "3\r4\n"}},
+         "1\r\nA\r\n3\r4\r\nB\r\n",
+         ""},
+        {"a stretch the merge does not have", {{2, "x"}}, "", "typed text for stretch 3 of 2"},
+    };
+    const merge_result merged = merge3(base, ours, theirs, "b", "o", "t");
+    ASSERT_EQ(merged.conflicts, 2u);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const resolved_merge r = resolve_merge(merged, {{left, ""}, {left, ""}}, c.typed);
+        EXPECT_EQ(r.error, c.error);
+        if (*c.error == '\0') {
+            EXPECT_EQ(r.text, c.expected);
+        }
+    }
+}
+
+TEST(merge3, tells_where_each_side_of_a_conflict_starts) {
+    const merge_result m = merge3("a\nb\nc\nd\n", "a\nB\nc\nd\n", "new\na\nBB\nc\nd\n", "", "", "");
+    ASSERT_EQ(m.conflicts, 1u);
+    const merge_chunk& c = *std::find_if(m.chunks.begin(), m.chunks.end(),
+                                         [](const merge_chunk& k) { return k.conflict; });
+    EXPECT_EQ(c.ours_line, 1u);
+    EXPECT_EQ(c.base_line, 1u);
+    EXPECT_EQ(c.theirs_line, 2u);
+}
+
 TEST(choice_named, knows_the_page_names_only) {
     EXPECT_EQ(choice_named("left"), left);
     EXPECT_EQ(choice_named("right-left"), right_then_left);
@@ -114,8 +160,11 @@ TEST(merge_ui_for, follows_the_setting_then_the_desktop) {
     }
     EXPECT_EQ(heartbeat_limit_for(nullptr).count(), 15000);
     EXPECT_EQ(heartbeat_limit_for("2500").count(), 2500);
-    for (const char* bad : {"", "0", "-5", "12x", "fast"})
+    for (const char* bad : {"", "0", "-5", "12x", "fast"}) {
         EXPECT_EQ(heartbeat_limit_for(bad).count(), 15000) << bad;
+        EXPECT_EQ(open_limit_for(bad).count(), 120000) << bad;
+    }
+    EXPECT_EQ(open_limit_for("900").count(), 900);
 }
 
 TEST(browser_commands, reads_the_browser_setting_as_a_list_of_commands) {
