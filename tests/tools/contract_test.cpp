@@ -38,7 +38,11 @@ class client_in_real_system : public testing::Test {
         argv.insert(argv.end(), args.begin(), args.end());
         test_support::run_options options;
         options.cwd = box.work_dir().string();
-        options.env = {{"VARNEX_CONNECT_PAUSE_MS", "20"}, {"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}};
+        // No desktop, and no browser of the user's unless a test names one.
+        options.env = {{"VARNEX_CONNECT_PAUSE_MS", "20"},
+                       {"DISPLAY", ""},
+                       {"WAYLAND_DISPLAY", ""},
+                       {"BROWSER", ""}};
         for (const auto& [name, value] : env) options.env[name] = value;
         options.deadline = std::chrono::seconds(60);
         return test_support::run_program(argv, options);
@@ -346,6 +350,69 @@ TEST_F(client_in_real_system, a_burst_of_compares_on_a_desktop_leaves_no_dead_ch
     // Every opener has ended; none may stay behind as a zombie.
     ASSERT_TRUE(test_support::wait_until([&] { return children_of(pid).alive == 0; }));
     EXPECT_EQ(children_of(pid).dead, 0);
+}
+
+TEST_F(client_in_real_system, compare_pages_open_through_the_browser_setting_then_xdg_open) {
+    // Stand-ins for a browser and for xdg-open that note what they are given.
+    const fs::path bin = box.root() / "fake-bin";
+    fs::create_directories(bin);
+    for (const char* program : {"browser", "xdg-open"}) {
+        test_support::write_file(
+            bin / program, "#!/bin/sh\necho \"$1\" >> " + (box.root() / program).string() + "\n");
+        fs::permissions(bin / program, fs::perms::owner_all);
+    }
+    const std::string path = bin.string() + ":" + std::getenv("PATH");
+    const struct {
+        const char* what;
+        std::map<std::string, std::string> env;
+        const char* opened_by;  // null: the page is only written
+    } cases[] = {
+        {"$BROWSER first",
+         {{"DISPLAY", ":99"}, {"BROWSER", (bin / "browser").string()}},
+         "browser"},
+        {"xdg-open without it", {{"DISPLAY", ":99"}, {"BROWSER", ""}}, "xdg-open"},
+        {"nothing without a desktop", {{"BROWSER", (bin / "browser").string()}}, nullptr},
+    };
+    file("a.txt", "one\n");
+    file("b.txt", "two\n");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        // Each case gets a client of its own, started with the case's environment.
+        box.kill_product_processes();
+        for (const char* program : {"browser", "xdg-open"}) fs::remove(box.root() / program);
+        auto env = c.env;
+        env["PATH"] = path;
+        ASSERT_EQ(trelmerge({"a.txt", "b.txt"}, env).exit_code, 0) << client_log();
+        const std::string log = client_log();
+        const std::size_t at = log.rfind("true: page ");
+        ASSERT_NE(at, std::string::npos) << log;
+        const std::string page = log.substr(at + 11, log.find('\n', at) - at - 11);
+        if (c.opened_by == nullptr) {
+            EXPECT_NE(log.find("compare page written (no desktop to show it)"), std::string::npos);
+            continue;
+        }
+        ASSERT_TRUE(test_support::wait_until([&] { return fs::exists(box.root() / c.opened_by); },
+                                             std::chrono::seconds(10)));
+        EXPECT_EQ(test_support::read_file(box.root() / c.opened_by), page + "\n");
+    }
+    EXPECT_FALSE(fs::exists(box.root() / "xdg-open"));
+}
+
+TEST_F(client_in_real_system, merge_page_launchers_left_by_a_killed_client_go_at_start) {
+    const fs::path launchers = box.user_work_dir() / "merge";
+    fs::create_directories(launchers);
+    fs::permissions(box.user_work_dir(), fs::perms::owner_all);
+    for (const char* name : {"merge-old.html", "merge-fresh.html", "notes.txt", "merge-old.txt"})
+        test_support::write_file(launchers / name, "<meta http-equiv=refresh>");
+    const auto hour_ago = fs::file_time_type::clock::now() - std::chrono::hours(1);
+    for (const char* name : {"merge-old.html", "notes.txt", "merge-old.txt"})
+        fs::last_write_time(launchers / name, hour_ago);
+    file("a.txt", "a\n");
+    ASSERT_EQ(trelmerge({"a.txt", "a.txt"}).exit_code, 0) << client_log();
+    std::set<std::string> names;
+    for (const auto& e : fs::directory_iterator(launchers)) names.insert(e.path().filename());
+    // A launcher younger than a page's opening time may belong to a page still opening.
+    EXPECT_EQ(names, (std::set<std::string>{"merge-fresh.html", "notes.txt", "merge-old.txt"}));
 }
 
 TEST_F(client_in_real_system, compare_pages_are_pruned_at_start_and_after_each_page) {
