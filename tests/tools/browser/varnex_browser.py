@@ -78,19 +78,26 @@ class Sandbox:
         if not os.environ.get("VARNEX_KEEP_TEST_ROOT"):
             shutil.rmtree(self.root, ignore_errors=True)
 
-    def kill_product_processes(self):
-        # By pid: every process whose executable lies in this product tree.
-        prefix = os.path.realpath(self.product) + "/"
+    def product_pids(self, under=""):
+        """Every process whose executable lies in this product tree (under a folder of it)."""
+        prefix = os.path.join(os.path.realpath(self.product), under, "")
+        pids = []
         for pid in filter(str.isdigit, os.listdir("/proc")):
             try:
                 exe = os.readlink("/proc/%s/exe" % pid)
             except OSError:
                 continue
             if exe.startswith(prefix):
-                try:
-                    os.kill(int(pid), signal.SIGKILL)
-                except ProcessLookupError:
-                    pass
+                pids.append(int(pid))
+        return pids
+
+    def kill_product_processes(self):
+        # By pid, never by name.
+        for pid in self.product_pids():
+            try:
+                os.kill(pid, signal.SIGKILL)
+            except ProcessLookupError:
+                pass
 
     def user_work_dir(self):
         login = pwd.getpwuid(os.geteuid()).pw_name
@@ -209,3 +216,62 @@ class BrowserTest(unittest.TestCase):
         self.addCleanup(self.box.close)
         self.browser = start_chromium(self.box.root)
         self.addCleanup(self.browser.quit)
+
+
+# ---- colours as the browser computes them
+
+_CONTRAST_SCRIPT = r"""
+const parse = s => {
+  const m = s.match(/rgba?\(([^)]+)\)/);
+  if (!m) return [0, 0, 0, 0];
+  const v = m[1].split(/[ ,\/]+/).filter(Boolean).map(Number);
+  return [v[0], v[1], v[2], v.length > 3 ? v[3] : 1];
+};
+const over = (top, below) => [0, 1, 2].map(i => top[i] * top[3] + below[i] * (1 - top[3]))
+    .concat([1]);
+// What stands behind el: its own and its ancestors' backgrounds, blended on the canvas.
+const background = el => {
+  const layers = [];
+  for (let e = el; e; e = e.parentElement) {
+    const c = parse(getComputedStyle(e).backgroundColor);
+    if (c[3] > 0) layers.push(c);
+    if (c[3] >= 1) break;
+  }
+  const dark = matchMedia('(prefers-color-scheme: dark)').matches;
+  let result = dark ? [18, 18, 18, 1] : [255, 255, 255, 1];
+  for (const c of layers.reverse()) result = over(c, result);
+  return result;
+};
+const luminance = c => {
+  const [r, g, b] = c.slice(0, 3).map(v => {
+    v /= 255;
+    return v <= 0.03928 ? v / 12.92 : Math.pow((v + 0.055) / 1.055, 2.4);
+  });
+  return 0.2126 * r + 0.7152 * g + 0.0722 * b;
+};
+const out = [];
+for (const selector of arguments[0]) {
+  for (const el of [...document.querySelectorAll(selector)].slice(0, 40)) {
+    const text = el.textContent.trim();
+    const box = el.getBoundingClientRect();
+    if (!text || box.width === 0 || box.height === 0) continue;
+    const bg = background(el);
+    const fg = over(parse(getComputedStyle(el).color), bg);
+    const [a, b] = [luminance(fg), luminance(bg)].sort((x, y) => y - x);
+    out.push([selector, text.slice(0, 30), Math.round((a + 0.05) / (b + 0.05) * 100) / 100]);
+  }
+}
+return out;
+"""
+
+
+def contrast_ratios(driver, selectors):
+    """(selector, text, contrast ratio of its colour against what stands behind it) for each
+    visible element with text that the selectors find (up to 40 each)."""
+    return [tuple(r) for r in driver.execute_script(_CONTRAST_SCRIPT, list(selectors))]
+
+
+def prefer_color_scheme(driver, scheme):
+    """Makes the browser report prefers-color-scheme as scheme ("light" or "dark")."""
+    driver.execute_cdp_cmd("Emulation.setEmulatedMedia", {
+        "features": [{"name": "prefers-color-scheme", "value": scheme}]})
