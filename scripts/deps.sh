@@ -12,7 +12,7 @@
 set -euo pipefail
 
 # Build the three programs, the prompt tool and the reference client.
-packages=(g++ cmake ninja-build pkg-config libpugixml-dev zlib1g-dev libcpp-httplib-dev scdoc)
+packages=(g++ cmake ninja-build pkg-config libpugixml-dev zlib1g-dev scdoc)
 
 with_tests=0
 case "${1:-}" in
