@@ -4,6 +4,9 @@
 import os
 import sys
 
+from selenium.webdriver.common.action_chains import ActionChains
+from selenium.webdriver.common.keys import Keys
+
 from varnex_browser import Sandbox, emulate_colour_scheme, start_chromium, wait_for
 from test_merge_page import page_url, recorded_urls, recorder_env
 
@@ -74,6 +77,7 @@ def compare_shots(box, browser, out_dir):
 
 
 def merge_shot(box, browser, out_dir):
+    """The merge page in the light and the dark scheme, and its list of keys."""
     base = SETTINGS
     mine = edited(base, [("workers = 4", "workers = 8"), ("log_level = info", "log_level = warn"),
                          ("idle_seconds = 600", "idle_seconds = 900")])
@@ -85,9 +89,21 @@ def merge_shot(box, browser, out_dir):
                                  "merged.ini", "-fname", "base.ini", "-fname", "mine.ini",
                                  "-fname", "theirs.ini"])
     url = page_url(wait_for(lambda: recorded_urls(box.root), 60, "the merge page")[0])
+    browser.set_window_size(1200, 820)
+    for scheme, shot in (("light", "merge-page.png"), ("dark", "merge-page-dark.png")):
+        emulate_colour_scheme(browser, scheme)
+        browser.get(url)
+        wait_for(lambda: browser.find_element("id", "remaining").text, 10, "the page's script")
+        # The first conflict taken from the left; the second is the current one.
+        ActionChains(browser).send_keys("1n").perform()
+        browser.execute_script("document.querySelector('#result .cm-scroller').scrollTop = 0")
+        browser.save_screenshot(os.path.join(out_dir, shot))
+    emulate_colour_scheme(browser, "light")
     browser.get(url)
-    browser.find_element("css selector", "#conflict-1 button[data-take=left]").click()
-    browser.save_screenshot(os.path.join(out_dir, "merge-page.png"))
+    wait_for(lambda: browser.find_element("id", "remaining").text, 10, "the page's script")
+    ActionChains(browser).send_keys("?").perform()
+    browser.save_screenshot(os.path.join(out_dir, "merge-page-keys.png"))
+    ActionChains(browser).send_keys(Keys.ESCAPE).perform()
     browser.find_element("id", "cancel").click()
     child.wait(timeout=30)
 

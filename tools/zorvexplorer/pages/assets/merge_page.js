@@ -186,31 +186,53 @@ const result = new EditorView({
 
 // ---- the sides of the current conflict
 
+// One read-only editor a side, made once; a conflict's side replaces its text, its first
+// line number and its marks in one update.
+const setSide = StateEffect.define();
+const sideInfo = StateField.define({
+  create: () => ({first: 0, marks: Decoration.none}),
+  update(info, tr) {
+    for (const e of tr.effects) if (e.is(setSide)) info = e.value;
+    return info;
+  },
+  provide: f => EditorView.decorations.from(f, info => info.marks),
+});
 const sideViews = {};
 const sideKeys = {left: ['l', 'ml', 0], base: ['b', 'mb', 1], right: ['r', 'mr', 2]};
 for (const side of Object.keys(sideKeys)) {
   const pane = document.querySelector('div.side.' + side + ' .pane');
-  if (pane) sideViews[side] = new EditorView({parent: pane});
+  if (!pane) continue;
+  sideViews[side] = new EditorView({
+    parent: pane,
+    state: EditorState.create({
+      extensions: [
+        EditorState.lineSeparator.of('\n'), EditorState.readOnly.of(true),
+        EditorView.editable.of(false), bytesShown, sideInfo, placeholder('(no lines)'),
+        lineNumbers({formatNumber: (n, state) => String(n + state.field(sideInfo).first)}),
+      ],
+    }),
+  });
 }
 
+// The changed lines and words of one side, from the page's data: lines by index, words as
+// (line, from, to) in the line's string offsets.
 function sideMarks(text, marks) {
-  const doc = EditorState.create({doc: text}).doc;
   const builder = new RangeSetBuilder();
   const changed = new Set(marks.c);
   const words = new Map();
   for (let i = 0; i + 2 < marks.w.length; i += 3) {
-    const line = marks.w[i];
-    if (!words.has(line)) words.set(line, []);
-    words.get(line).push([marks.w[i + 1], marks.w[i + 2]]);
+    if (!words.has(marks.w[i])) words.set(marks.w[i], []);
+    words.get(marks.w[i]).push([marks.w[i + 1], marks.w[i + 2]]);
   }
-  for (let n = 1; n <= doc.lines; ++n) {
-    const line = doc.line(n);
-    if (changed.has(n - 1)) builder.add(line.from, line.from, Decoration.line({class: 'cm-changed'}));
-    for (const [from, to] of words.get(n - 1) || []) {
-      if (to > from && line.from + to <= line.to)
-        builder.add(line.from + from, line.from + to, Decoration.mark({class: 'cm-word'}));
+  let start = 0;
+  text.split('\n').forEach((line, n) => {
+    if (changed.has(n)) builder.add(start, start, Decoration.line({class: 'cm-changed'}));
+    for (const [from, to] of words.get(n) || []) {
+      if (to > from && to <= line.length)
+        builder.add(start + from, start + to, Decoration.mark({class: 'cm-word'}));
     }
-  }
+    start += line.length + 1;
+  });
   return builder.finish();
 }
 
@@ -220,17 +242,11 @@ function showSides(k) {
     const [textKey, marksKey, at] = sideKeys[side];
     // The last line end is the side's, not a line of its own.
     const text = c[textKey].endsWith('\n') ? c[textKey].slice(0, -1) : c[textKey];
-    const first = c.at[at];
-    view.setState(EditorState.create({
-      doc: text,
-      extensions: [
-        EditorState.lineSeparator.of('\n'), EditorState.readOnly.of(true),
-        EditorView.editable.of(false), bytesShown, drawSelection(),
-        lineNumbers({formatNumber: n => String(n + first)}),
-        placeholder('(no lines)'),
-        EditorView.decorations.of(sideMarks(text, c[marksKey])),
-      ],
-    }));
+    view.dispatch({
+      changes: {from: 0, to: view.state.doc.length, insert: text},
+      effects: [setSide.of({first: c.at[at], marks: sideMarks(text, c[marksKey])}),
+                EditorView.scrollIntoView(0)],
+    });
   }
 }
 
@@ -272,7 +288,7 @@ function goTo(k) {
   if (k < 0 || k >= conflicts.length) return;
   const [from] = result.state.field(conflictRanges)[k];
   result.dispatch({
-    effects: [setCurrent.of(k), EditorView.scrollIntoView(from, {y: 'start', yMargin: 40})],
+    effects: [setCurrent.of(k), EditorView.scrollIntoView(from, {y: 'center'})],
   });
 }
 // The next (or previous) conflict still open, else simply the next one.
