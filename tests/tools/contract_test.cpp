@@ -375,15 +375,26 @@ TEST_F(client_in_real_system, compare_pages_open_through_the_browser_setting_the
     };
     file("a.txt", "one\n");
     file("b.txt", "two\n");
+    int n = 0;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        // Each case gets a client of its own, started with the case's environment.
-        box.kill_product_processes();
+        // Each case gets a service and client of its own (folders of their own), started
+        // with the case's environment.
+        const fs::path own = box.root() / ("case" + std::to_string(n++));
+        for (const char* folder : {"tmp", "pipes"}) {
+            fs::create_directories(own / folder);
+            fs::permissions(own / folder, fs::perms::owner_all);
+        }
         for (const char* program : {"browser", "xdg-open"}) fs::remove(box.root() / program);
         auto env = c.env;
         env["PATH"] = path;
-        ASSERT_EQ(trelmerge({"a.txt", "b.txt"}, env).exit_code, 0) << client_log();
-        const std::string log = client_log();
+        env["TMPDIR"] = (own / "tmp").string();
+        env["VARNEX_PIPE_DIR"] = (own / "pipes").string();
+        const fs::path client_log =
+            own / "tmp" / box.user_work_dir().filename() / "zorvexplorer.log";
+        const auto run = trelmerge({"a.txt", "b.txt"}, env);
+        const std::string log = test_support::read_file(client_log);
+        ASSERT_EQ(run.exit_code, 0) << log;
         const std::size_t at = log.rfind("true: page ");
         ASSERT_NE(at, std::string::npos) << log;
         const std::string page = log.substr(at + 11, log.find('\n', at) - at - 11);
