@@ -256,9 +256,15 @@ class MergePageTest(BrowserTest):
         ActionChains(self.browser).click(line).send_keys(Keys.END, " four").perform()
         wait_for(lambda: self.remaining() == "The conflict is resolved", 5, "the edit")
         self.assertEqual(self.browser.find_element(By.ID, "conflict-state").text, "edited")
+        # U+1F480 is written as a surrogate pair whose second half (DC80) looks like a byte.
+        # Typed as an input method types it (ChromeDriver's keys stop at U+FFFF).
+        ActionChains(self.browser).click(self.result_line("end")).send_keys(Keys.END).perform()
+        self.browser.execute_script("document.execCommand('insertText', false, arguments[0])",
+                                    " \U0001F480")
         self.keys("s", ctrl=True)
         self.assertEqual(self.finished(child, 30), 0, self.box.client_log())
-        self.assertEqual(self.box.read("out.txt"), b"start\ncaf\xe9 three \xff four\nend\n")
+        self.assertEqual(self.box.read("out.txt"),
+                         b"start\ncaf\xe9 three \xff four\nend \xf0\x9f\x92\x80\n")
 
     def test_a_result_with_a_marker_line_is_saved_only_when_confirmed(self):
         child, url, _ = self.start_merge()

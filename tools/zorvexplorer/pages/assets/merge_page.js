@@ -146,7 +146,9 @@ function bytesShownAs(code) {
   span.title = 'the byte ' + span.textContent.slice(1, 3) + ', not UTF-8; kept as it is';
   return span;
 }
-const bytesShown = highlightSpecialChars({addSpecialChars: /[\udc80-\udcff]/, render: bytesShownAs});
+// (The editor matches with the u flag: half of a surrogate pair is never taken for a byte.)
+const bytesShown =
+    highlightSpecialChars({addSpecialChars: /[\udc80-\udcff]/u, render: bytesShownAs});
 
 
 const stateEvents = EditorView.updateListener.of(update => {
@@ -361,12 +363,11 @@ function saveBody() {
 // Form encoding of the bytes the text stands for: UTF-8, but a lone surrogate from
 // U+DC80 to U+DCFF is the byte it came from.
 function formEncoded(text) {
-  return text.split(/([\udc80-\udcff])/).map((piece, i) => {
+  // With the u flag a surrogate class matches lone surrogates only, never half a pair.
+  return text.split(/([\udc80-\udcff])/u).map((piece, i) => {
     if (i % 2) return '%' + (piece.charCodeAt(0) - 0xdc00).toString(16).toUpperCase();
     // Any other lone surrogate has no bytes: U+FFFD, as a decoder makes it.
-    return encodeURIComponent(piece.replace(
-        /[\ud800-\udbff](?![\udc00-\udfff])|(?:[^\ud800-\udbff]|^)[\udc00-\udfff]/g,
-        m => (m.length === 2 ? m[0] : '') + '\ufffd'));
+    return encodeURIComponent(piece.replace(/[\ud800-\udfff]/gu, '\ufffd'));
   }).join('').replace(/%20/g, '+');
 }
 
