@@ -16,7 +16,7 @@ from selenium.webdriver.common.action_chains import ActionChains
 from selenium.webdriver.common.by import By
 from selenium.webdriver.common.keys import Keys
 
-from varnex_browser import (BrowserTest, Sandbox, contrast_ratios, prefer_color_scheme,
+from varnex_browser import (BrowserTest, Sandbox, contrast_ratios, emulate_colour_scheme,
                             require_browser, wait_for)
 
 HEARTBEAT_MS = 3000
@@ -318,7 +318,7 @@ class MergePageTest(BrowserTest):
         backgrounds = {}
         for scheme in ("light", "dark"):
             with self.subTest(scheme=scheme):
-                prefer_color_scheme(self.browser, scheme)
+                emulate_colour_scheme(self.browser, scheme)
                 child, url, _ = self.start_merge(out="out-" + scheme)
                 self.open_page(url)
                 self.keys("2")  # a resolved conflict and a chosen button, beside an open one

@@ -269,9 +269,3 @@ def contrast_ratios(driver, selectors):
     """(selector, text, contrast ratio of its colour against what stands behind it) for each
     visible element with text that the selectors find (up to 40 each)."""
     return [tuple(r) for r in driver.execute_script(_CONTRAST_SCRIPT, list(selectors))]
-
-
-def prefer_color_scheme(driver, scheme):
-    """Makes the browser report prefers-color-scheme as scheme ("light" or "dark")."""
-    driver.execute_cdp_cmd("Emulation.setEmulatedMedia", {
-        "features": [{"name": "prefers-color-scheme", "value": scheme}]})
