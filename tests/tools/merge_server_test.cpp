@@ -390,8 +390,9 @@ TEST(merge_page_resolver, offers_no_page_when_no_launcher_file_can_be_written) {
         };
         options.log = [&](std::string_view line) { log += std::string(line) + "\n"; };
         const merge_result merged = merge2("a\n", "b\n", "x", "y");
+        merge_cancel never;
         const merge_session_result r = merge_page_resolver(work_dir, options)(
-            merged, "/out.txt", [](const std::string&) { return std::string(); });
+            merged, "/out.txt", [](const std::string&) { return std::string(); }, never);
         // The URL with its token would stand on the browser's command line.
         EXPECT_EQ(opened, std::vector<std::string>{});
         EXPECT_EQ(r.end, merge_session_end::not_served);
