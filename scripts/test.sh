@@ -117,7 +117,7 @@ stage() {
     while read -r line; do
         passed=$((passed + $(sed -E 's/^([^ ]+: )?([0-9]+) passed, ([0-9]+) failed$/\2/' <<<"$line")))
         failed=$((failed + $(sed -E 's/^([^ ]+: )?([0-9]+) passed, ([0-9]+) failed$/\3/' <<<"$line")))
-    done < <(grep -E '^([^ ]+: )?[0-9]+ passed, [0-9]+ failed$' "$log")
+    done < <(grep -a -E '^([^ ]+: )?[0-9]+ passed, [0-9]+ failed$' "$log")
     if [[ $status == 77 && $passed == 0 && $failed == 0 ]]; then
         printf '%-12s %s\n' "$name" "$(tail -n 1 "$log")"
         return 0
