@@ -5,7 +5,7 @@
 #   varnex_bundle_script(ENTRY <script.js> OUTPUT <bundle.js> [MINIFY] [DEPENDS <file> ...])
 #
 # The bundle is one self-contained script (an immediately invoked function), for pages that
-# must work without any network.
+# must work without any network. A style sheet a script imports comes in as its text.
 set(VARNEX_WEB_DIR ${PROJECT_SOURCE_DIR}/tools/zorvexplorer/web)
 
 function(varnex_bundle_script)
@@ -17,7 +17,7 @@ function(varnex_bundle_script)
   endif()
   cmake_path(ABSOLUTE_PATH B_ENTRY BASE_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR})
   set(options --bundle --format=iife --target=es2020 --charset=utf8 --legal-comments=eof
-              --log-level=warning)
+              --loader:.css=text --log-level=warning)
   if(B_MINIFY)
     list(APPEND options --minify)
   endif()
