@@ -110,6 +110,8 @@ const MAX_LINE = 10000;
 // nearest one kept above it, at most REACH lines away; farther down, the parser starts
 // afresh WARM_UP lines above (a comment opened far above is then missed).
 const STEP = 64, REACH = 4096, WARM_UP = 256;
+// How many lines' colours are remembered: a few screens of every pane.
+const RECENT = 4096;
 const NONE = [];
 
 function copyState(parser, state) {
@@ -131,6 +133,8 @@ export class TextColouring {
     this.kept = [];  // kept[k]: the state before line k * STEP
     this.line = -1;  // the line that this.state stands before; -1 when none
     this.state = null;
+    // Lines coloured lately: drawn again (scrolled back, a row redrawn) without parsing.
+    this.recent = new Map();
   }
 
   fresh() {
@@ -141,13 +145,19 @@ export class TextColouring {
   forget(from) {
     this.kept.length = Math.min(this.kept.length, Math.floor(from / STEP) + 1);
     if (this.line > from) this.line = -1;
+    for (const i of this.recent.keys()) if (i >= from) this.recent.delete(i);
   }
 
   /// The tokens of line i: start, end and class, three entries each.
   tokens(i) {
+    const known = this.recent.get(i);
+    if (known) return known;
     if (this.line < 0 || this.line > i || i - this.line > STEP) this.seek(i);
     while (this.line < i) this.run();
-    return this.run();
+    const tokens = this.run();
+    if (this.recent.size >= RECENT) this.recent.clear();
+    this.recent.set(i, tokens);
+    return tokens;
   }
 
   seek(i) {
