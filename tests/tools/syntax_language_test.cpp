@@ -2,6 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+
+#include "tools/zorvexplorer/merge/merge.h"
+#include "tools/zorvexplorer/pages/merge_page.h"
+
 namespace zorv {
 namespace {
 
@@ -73,6 +78,33 @@ TEST(first_language_of, takes_the_first_name_that_says_one) {
     EXPECT_EQ(first_language_of({"out.go", "a.c"}), "go");
     EXPECT_EQ(first_language_of({"base", "mine"}), "");
     EXPECT_EQ(first_language_of({}), "");
+}
+
+TEST(merge_page_language, takes_the_output_then_the_sides_and_loads_the_script_only_then) {
+    const struct {
+        const char* output;
+        const char* ours;
+        const char* theirs;
+        const char* language;
+    } cases[] = {
+        {"/src/relay.c", "Mine", "Yours", "c"},
+        {"/src/relay.py", "a.c", "b.c", "python"},
+        // A temporary output with a name that says nothing; the sides still say it.
+        {"/tmp/merged.tmp", "Mine", "relay.go (theirs)", "go"},
+        {"/src/notes.q9z", "Mine", "Yours", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.output);
+        merge_result merged = merge3("a\nb\n", "a\nB\n", "a\nc\n", "Base", c.ours, c.theirs);
+        ASSERT_EQ(merged.conflicts, 1u);
+        EXPECT_EQ(merge_page_language(merged, c.output), c.language);
+        const std::string page = render_merge_page(merged, c.output, std::chrono::seconds(1));
+        const std::string script = "<script src=\"" + std::string(merge_syntax_script) + "\">";
+        EXPECT_EQ(page.find(script) != std::string::npos, *c.language != '\0');
+        EXPECT_EQ(
+            page.find("\"language\":\"" + std::string(c.language) + "\"") != std::string::npos,
+            *c.language != '\0');
+    }
 }
 
 }  // namespace

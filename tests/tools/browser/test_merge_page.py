@@ -26,6 +26,9 @@ BASE = "alpha\nbeta\ngr\u00fc\u00dfe\ndelta\nepsilon\nzeta\neta\ntheta\niota\n"
 OURS = "alpha\nBETA mine\ngr\u00fc\u00dfe\ndelta\nepsilon\nzeta\neta\nTHETA mine\niota\n"
 THEIRS = "alpha\nbeta theirs\ngr\u00fc\u00dfe\ndelta\nepsilon\nzeta\neta\ntheta theirs\niota\nkappa\n"
 
+C_SOURCE = ("#include <stdio.h>\n\n/* how many */\nstatic int count = 1;\n\n"
+            "int main(void) {\n    printf(\"%d\\n\", count);\n    return 0;\n}\n")
+
 
 def encoded(text, encoding):
     """UTF-8 with LF, or UTF-16LE with CR LF and a byte-order mark, as Windows keeps it."""
@@ -332,38 +335,100 @@ class MergePageTest(BrowserTest):
                 self.assertEqual(self.finished(child, 30), FAILED)
         self.assertNotEqual(backgrounds["light"], backgrounds["dark"])
 
+    def tokens(self, pane):
+        """[class, text] of each coloured piece in a pane ("#result" or "div.side.left")."""
+        return self.browser.execute_script(
+            "return [...document.querySelectorAll(arguments[0] + ' .cm-line [class*=tok-]')]"
+            ".map(e => [e.className.match(/tok-\\w+/)[0], e.textContent])", pane)
+
+    def test_a_named_language_is_coloured_and_an_unknown_one_loads_no_language_code(self):
+        base = C_SOURCE
+        ours = base.replace("count = 1;", "count = 2; /* mine */")
+        theirs = base.replace("count = 1;", "count = 3;")
+        cases = [
+            # output file, scheme, coloured
+            ("out.c", "light", True),
+            ("out.c", "dark", True),
+            ("out.q9z", "light", False),
+        ]
+        for out, scheme, coloured in cases:
+            with self.subTest(out=out, scheme=scheme):
+                emulate_colour_scheme(self.browser, scheme)
+                child, url, _ = self.start_merge(out=out, texts=(base, ours, theirs))
+                self.open_page(url)
+                loaded = self.browser.execute_script(
+                    "return performance.getEntriesByType('resource')"
+                    ".map(e => e.name.split('/').pop())")
+                status = self.browser.execute_async_script(
+                    "fetch('syntax.js').then(r => arguments[0](r.status))")
+                self.assertEqual((status, "syntax.js" in loaded), (200, True) if coloured
+                                 else (404, False))
+                result, left = self.tokens("#result"), self.tokens("div.side.left")
+                if coloured:
+                    for expected in (["tok-meta", "#include <stdio.h>"],
+                                     ["tok-comment", "/* how many */"], ["tok-keyword", "static"],
+                                     ["tok-type", "int"], ["tok-number", "2"],
+                                     ["tok-definition", "main"], ["tok-string", '"%d\\n"'],
+                                     ["tok-keyword", "return"]):
+                        self.assertIn(expected, result)
+                    self.assertIn(["tok-comment", "/* mine */"], left)
+                    # Marker lines stay plain, and the colouring goes on after them.
+                    self.assertEqual(self.browser.execute_script(
+                        "return [...document.querySelectorAll('#result .cm-line')]"
+                        ".filter(l => /^(<{7}|={7}|>{7}|[|]{7})/.test(l.textContent))"
+                        ".map(l => l.querySelectorAll('[class*=tok-]').length)"), [0, 0, 0, 0])
+                    self.assertIn(["tok-number", "3"], result)
+                    ratios = contrast_ratios(self.browser, ["#result [class*=tok-]",
+                                                            "div.side [class*=tok-]"])
+                    self.assertGreater(len(ratios), 10)
+                    self.assertEqual([r for r in ratios if r[2] < 4.5], [])
+                else:
+                    self.assertEqual((result, left), ([], []))
+                    self.assertIsNone(self.browser.execute_script(
+                        "return document.getElementById('syntax-colours')"))
+                self.browser.find_element(By.ID, "cancel").click()
+                self.assertEqual(self.finished(child, 30), FAILED)
+
     def test_a_large_merge_stays_small(self):
-        lines = ["line %d of a settings file = value\n" % i for i in range(2000)]
+        lines = ["static int line_%d = %d; /* of a settings file */\n" % (i, i) for i in range(2000)]
         base, ours, theirs = list(lines), list(lines), list(lines)
         for k in range(20):
             at = 50 + k * 100
-            ours[at] = "mine %d\n" % k
-            theirs[at] = "theirs %d\n" % k
-        child, url, _ = self.start_merge(texts=("".join(base), "".join(ours), "".join(theirs)))
-        self.open_page(url)
-        self.assertEqual(self.remaining(), "20 of 20 conflicts left")
-        sizes = self.browser.execute_script(
-            "return [performance.getEntriesByType('navigation')[0]]"
-            ".concat(performance.getEntriesByType('resource'))"
-            ".map(e => [e.name.split('/').pop(), e.encodedBodySize, e.decodedBodySize])")
-        page = next(s for s in sizes if s[0] == "")
-        script = next(s for s in sizes if s[0] == "merge_page.js")
-        self.assertLess(page[2], 300 * 1024, "the page alone")
-        self.assertLess(page[1] + script[1], 300 * 1024, "the page and its editor as sent")
-        timings = {}
-        for key in ("n", "1", "p"):
-            timings[key] = self.browser.execute_async_script(
-                "const done = arguments[1], t0 = performance.now();"
-                "document.body.dispatchEvent(new KeyboardEvent('keydown', "
-                "{key: arguments[0], bubbles: true}));"
-                "requestAnimationFrame(() => requestAnimationFrame("
-                "() => done(performance.now() - t0)));", key)
-        self.assertEqual(self.remaining(), "19 of 20 conflicts left")
-        print("\n2000-line merge, 20 conflicts: page %d bytes (%d sent), editor %d bytes (%d "
-              "sent); key to next frame: %s" % (page[2], page[1], script[2], script[1], ", ".join(
-                  "%s %.1f ms" % kv for kv in timings.items())))
-        self.browser.find_element(By.ID, "cancel").click()
-        self.assertEqual(self.finished(child, 30), FAILED)
+            ours[at] = "static int mine_%d = 1;\n" % k
+            theirs[at] = "static int theirs_%d = 2;\n" % k
+        # Plain, and coloured by the output's name: what colours costs shows beside it.
+        for out in ("out.txt", "out.c"):
+            with self.subTest(out=out):
+                child, url, _ = self.start_merge(
+                    out=out, texts=("".join(base), "".join(ours), "".join(theirs)))
+                self.open_page(url)
+                self.assertEqual(self.remaining(), "20 of 20 conflicts left")
+                sizes = self.browser.execute_script(
+                    "return [performance.getEntriesByType('navigation')[0]]"
+                    ".concat(performance.getEntriesByType('resource'))"
+                    ".map(e => [e.name.split('/').pop(), e.encodedBodySize, e.decodedBodySize])")
+                page = next(s for s in sizes if s[0] == "")
+                script = next(s for s in sizes if s[0] == "merge_page.js")
+                colours = next((s for s in sizes if s[0] == "syntax.js"), ["", 0, 0])
+                self.assertEqual(colours[2] > 0, out == "out.c")
+                self.assertLess(page[2], 300 * 1024, "the page alone")
+                self.assertLess(page[1] + script[1] + colours[1], 300 * 1024,
+                                "the page, its editor and its colours as sent")
+                timings = {}
+                for key in ("n", "1", "p"):
+                    timings[key] = self.browser.execute_async_script(
+                        "const done = arguments[1], t0 = performance.now();"
+                        "document.body.dispatchEvent(new KeyboardEvent('keydown', "
+                        "{key: arguments[0], bubbles: true}));"
+                        "requestAnimationFrame(() => requestAnimationFrame("
+                        "() => done(performance.now() - t0)));", key)
+                self.assertEqual(self.remaining(), "19 of 20 conflicts left")
+                print("\n2000-line merge to %s, 20 conflicts: page %d bytes (%d sent), editor %d "
+                      "bytes (%d sent), colours %d bytes (%d sent); key to next frame: %s" % (
+                          out, page[2], page[1], script[2], script[1], colours[2], colours[1],
+                          ", ".join("%s %.1f ms" % kv for kv in timings.items())))
+                self.browser.find_element(By.ID, "cancel").click()
+                self.assertEqual(self.finished(child, 30), FAILED)
 
     def test_cancel_answers_false_and_leaves_the_output_as_it_was(self):
         self.box.write("out.txt", "what was there before\n")

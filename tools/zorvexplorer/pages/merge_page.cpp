@@ -10,6 +10,7 @@
 #include "tools/zorvexplorer/files/text_codec.h"
 #include "tools/zorvexplorer/pages/html_escape.h"
 #include "tools/zorvexplorer/pages/page_assets.h"
+#include "tools/zorvexplorer/pages/syntax_language.h"
 
 namespace zorv {
 
@@ -143,7 +144,8 @@ std::string conflict_data(const merge_chunk& c) {
            "],\"ml\":" + left.json() + ",\"mb\":" + base.json() + ",\"mr\":" + right.json() + "}";
 }
 
-std::string merge_data(const merge_result& merged, std::chrono::milliseconds heartbeat_every) {
+std::string merge_data(const merge_result& merged, std::chrono::milliseconds heartbeat_every,
+                       std::string_view language) {
     bool has_base = false;
     std::string chunks;
     for (const merge_chunk& c : merged.chunks) {
@@ -152,7 +154,8 @@ std::string merge_data(const merge_result& merged, std::chrono::milliseconds hea
         has_base = has_base || (c.conflict && c.has_base);
     }
     return "{\"heartbeat_ms\":" + std::to_string(heartbeat_every.count()) +
-           ",\"has_base\":" + (has_base ? "true" : "false") + ",\"names\":[" +
+           ",\"has_base\":" + (has_base ? "true" : "false") +
+           (language.empty() ? "" : ",\"language\":" + page_text(language)) + ",\"names\":[" +
            page_text(merged.ours_name) + "," + page_text(merged.base_name) + "," +
            page_text(merged.theirs_name) + "],\n\"chunks\":[" + chunks + "]}";
 }
@@ -224,8 +227,13 @@ std::string page_text(std::string_view text) {
     return out + "\"";
 }
 
+std::string_view merge_page_language(const merge_result& merged, std::string_view output_name) {
+    return first_language_of({output_name, merged.ours_name, merged.theirs_name, merged.base_name});
+}
+
 std::string render_merge_page(const merge_result& merged, const std::string& output_name,
                               std::chrono::milliseconds heartbeat_every) {
+    const std::string_view language = merge_page_language(merged, output_name);
     const std::string output = html_escape(sanitize_utf8(output_name));
     // The file's name stands out; its folder follows, smaller.
     const std::size_t slash = output_name.find_last_of("/\\");
@@ -296,8 +304,12 @@ std::string render_merge_page(const merge_result& merged, const std::string& out
         "is?</p><form method=\"dialog\"><button value=\"save\">Save as it is</button> "
         "<button value=\"back\" autofocus>Back to the merge</button></form></dialog>\n"
         "<script type=\"application/json\" id=\"merge-data\">";
-    page += merge_data(merged, heartbeat_every);
-    page += "</script>\n<script src=\"";
+    page += merge_data(merged, heartbeat_every, language);
+    page += "</script>\n";
+    // Before the page's script, which colours the editors when it finds it.
+    if (!language.empty())
+        page += "<script src=\"" + std::string(merge_syntax_script) + "\"></script>\n";
+    page += "<script src=\"";
     page += merge_page_script;
     page += "\"></script>\n</body></html>\n";
     return page;

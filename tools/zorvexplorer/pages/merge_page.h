@@ -13,11 +13,19 @@ namespace zorv {
 /// page under this name.
 inline constexpr std::string_view merge_page_script = "merge_page.js";
 
+/// The script that colours the text, served beside the page under this name to a page whose
+/// file's name says its language (merge_page_language), and only to such a page.
+inline constexpr std::string_view merge_syntax_script = "syntax.js";
+
+/// The language the merge's text is coloured in: what output_name says, else what the
+/// display names say; empty for none.
+std::string_view merge_page_language(const merge_result& merged, std::string_view output_name);
+
 /// The page's markup for merged, whose result goes to output_name: the toolbar, the panes
 /// and the merge itself as data for the script. The page reports itself alive every
 /// heartbeat_every once its script runs; it talks to the server by relative URLs
-/// ("merge_page.js", "alive", "save", "cancel"), so it must be served from the folder URL
-/// that carries the session's token.
+/// ("merge_page.js", "syntax.js" when coloured, "alive", "save", "cancel"), so it must be
+/// served from the folder URL that carries the session's token.
 std::string render_merge_page(const merge_result& merged, const std::string& output_name,
                               std::chrono::milliseconds heartbeat_every);
 

@@ -171,9 +171,13 @@ http_response content(const http_request& req, std::string_view type, std::strin
     return res;
 }
 
-// The script is the same for every page: compressed once.
+// The scripts are the same for every page: compressed once.
 const std::string& packed_script() {
     static const std::string packed = deflated(assets::merge_page_js);
+    return packed;
+}
+const std::string& packed_syntax_script() {
+    static const std::string packed = deflated(assets::syntax_js);
     return packed;
 }
 
@@ -200,6 +204,7 @@ merge_session_result run_merge_session(const merge_result& merged, const std::st
     const auto heartbeat_every =
         std::clamp(options.heartbeat_limit / 4, milliseconds(100), milliseconds(5000));
     const std::string page = render_merge_page(merged, output_name, heartbeat_every);
+    const bool coloured = !merge_page_language(merged, output_name).empty();
     const std::string packed_page = deflated(page);
     session_state state;
     std::string host;  // set before the server accepts anything
@@ -218,6 +223,9 @@ merge_session_result run_merge_session(const merge_result& merged, const std::st
         if (req.method == "GET" && what == merge_page_script)
             return content(req, "text/javascript; charset=utf-8", assets::merge_page_js,
                            packed_script());
+        if (req.method == "GET" && coloured && what == merge_syntax_script)
+            return content(req, "text/javascript; charset=utf-8", assets::syntax_js,
+                           packed_syntax_script());
         if (req.method != "POST") return text_response(404, "Not found\n");
         if (what == "alive") {
             state.reported();

@@ -3,7 +3,7 @@
 // The merge comes as data (#merge-data); what the page shows is made from it here.
 import {
   Compartment, Decoration, EditorSelection, EditorState, EditorView, RangeSetBuilder, StateEffect,
-  StateField, Transaction, defaultKeymap, drawSelection, highlightSelectionMatches,
+  StateField, Transaction, ViewPlugin, defaultKeymap, drawSelection, highlightSelectionMatches,
   highlightSpecialChars, history, historyKeymap, isolateHistory, keymap, lineNumbers,
   openSearchPanel, placeholder, redo, search, searchKeymap, undo,
 } from '../../web/editor.js';
@@ -150,6 +150,13 @@ function bytesShownAs(code) {
 const bytesShown =
     highlightSpecialChars({addSpecialChars: /[\udc80-\udcff]/u, render: bytesShownAs});
 
+// Colours by language, when the file's name says one: the server then serves the colouring
+// script before this one. Marker lines stay plain.
+const colours = () => (data.language && globalThis.varnexSyntax
+    ? globalThis.varnexSyntax.editorColouring({ViewPlugin, Decoration, RangeSetBuilder},
+                                              data.language, line => markerLine.test(line))
+    : []);
+
 
 const stateEvents = EditorView.updateListener.of(update => {
   if (update.docChanged || update.transactions.some(t => t.effects.length)) refresh();
@@ -172,7 +179,7 @@ const result = new EditorView({
       // Lines end at line feeds only: a carriage return that stood alone in the file stays.
       EditorState.lineSeparator.of('\n'),
       lineNumbers(), history(), drawSelection(), search({top: true}),
-      highlightSelectionMatches(), bytesShown,
+      highlightSelectionMatches(), bytesShown, colours(),
       keymap.of([
         ...searchKeymap, ...historyKeymap, ...defaultKeymap,
         // Out of the text, so that the page's own keys work again.
@@ -209,7 +216,7 @@ for (const side of Object.keys(sideKeys)) {
     state: EditorState.create({
       extensions: [
         EditorState.lineSeparator.of('\n'), EditorState.readOnly.of(true),
-        EditorView.editable.of(false), bytesShown, sideInfo, placeholder('(no lines)'),
+        EditorView.editable.of(false), bytesShown, colours(), sideInfo, placeholder('(no lines)'),
         lineNumbers({formatNumber: (n, state) => String(n + state.field(sideInfo).first)}),
       ],
     }),
