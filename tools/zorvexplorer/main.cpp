@@ -71,9 +71,10 @@ int main(int argc, char** argv) {
     context.show_page = show_page;
     context.pages = zorv::page_limits_from_environment();
     if (!context.work_dir.empty()) {
-        zorv::prune_pages(platform::join_path(context.work_dir, zorv::compare_folder,
-                                              platform::native_path_style()),
-                          context.pages);
+        const std::string pages = platform::join_path(context.work_dir, zorv::compare_folder,
+                                                      platform::native_path_style());
+        zorv::prune_pages(pages, context.pages);
+        zorv::prune_shared_scripts(pages);
         // Launchers left by a client that was killed; a page still opening has a younger one.
         zorv::prune_merge_launchers(context.work_dir,
                                     zorv::open_limit_for(std::getenv("ZORV_MERGE_OPEN_MS")));

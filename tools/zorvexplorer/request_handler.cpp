@@ -13,6 +13,7 @@
 #include "tools/zorvexplorer/merge/merge.h"
 #include "tools/zorvexplorer/pages/compare_page.h"
 #include "tools/zorvexplorer/pages/page_store.h"
+#include "tools/zorvexplorer/pages/syntax_language.h"
 #include "tools/zorvexplorer/transport/http_frame.h"
 #include "tools/zorvexplorer/transport/xmlrpc.h"
 
@@ -139,14 +140,26 @@ outcome run_compare(const request& r, const client_context& context) {
     const contributor_texts in = read_contributors(r);
     if (!in.error.empty()) return failed(in.error);
     if (context.work_dir.empty()) return failed("no work directory for the compare page");
-    const compare_page page = build_compare_page(r.display_names, in.texts, in.facts);
+    // A display name may be a label ("local"); the file's own name may say more.
+    std::vector<std::string_view> languages;
+    for (std::size_t k = 0; k < r.contributors.size(); ++k)
+        languages.push_back(first_language_of({r.display_names[k], r.contributors[k]}));
+    const compare_page page = build_compare_page(r.display_names, in.texts, in.facts, languages);
     std::string error;
     const std::string dir =
         platform::join_path(context.work_dir, compare_folder, platform::native_path_style());
     const std::string path =
         write_unique_file(dir, compare_page_prefix, compare_page_suffix, page.html, error);
     if (path.empty()) return failed("cannot write the compare page: " + error);
+    if (!page.shared_script.empty()) {
+        // Without it the page still shows its text, in plain colours.
+        if (const std::string kept =
+                keep_shared_script(dir, page.shared_script, colouring_script());
+            !kept.empty() && context.log)
+            context.log("no colours for the page: " + kept);
+    }
     prune_pages(dir, context.pages);
+    prune_shared_scripts(dir);
     if (context.show_page) context.show_page(path);
     return {boolean_response(true), "true: page " + path,
             "page " + path + ": " + page.changes};

@@ -7,8 +7,8 @@ import unittest
 from selenium.webdriver.common.by import By
 from selenium.webdriver.common.keys import Keys
 
-from varnex_browser import (BrowserTest, colours_of, contrast_ratio, emulate_colour_scheme,
-                            wait_for)
+from varnex_browser import (BrowserTest, colours_of, contrast_ratio, contrast_ratios,
+                            emulate_colour_scheme, wait_for)
 
 
 def numbered(n, changes=()):
@@ -253,6 +253,57 @@ class ComparePageTest(BrowserTest):
                         self.assertTrue(mark_colours[scheme, 3])
                         self.assertFalse(mark_colours[scheme, 3] & which)
         self.assertNotEqual(mark_colours["light", 2], mark_colours["dark", 2])
+
+
+    def test_a_named_language_is_coloured_and_an_unknown_one_loads_no_language_code(self):
+        old = ("#include <stdio.h>\n/* how many */\nstatic int count = 1;\n" +
+               "".join("int f%d(void) { return %d; }\n" % (i, i) for i in range(200)))
+        new = old.replace("count = 1;", "count = 2; // more").replace("return 150;", "return 151;")
+        cases = [
+            # extension, scheme, coloured
+            ("c", "light", True),
+            ("c", "dark", True),
+            ("q9z", "light", False),
+        ]
+        folder = None
+        for extension, scheme, coloured in cases:
+            with self.subTest(extension=extension, scheme=scheme):
+                emulate_colour_scheme(self.browser, scheme)
+                files = [self.box.write("%s.%s" % (name, extension), text)
+                         for name, text in (("old", old), ("new", new))]
+                page = self.box.compare_page(files)
+                folder = os.path.dirname(page)
+                self.browser.get("file://" + page)
+                wait_for(lambda: self.js("return document.body.dataset.ready"), 30, "the page")
+                tokens = lambda: self.js(
+                    "return [...document.querySelectorAll('td.text [class*=tok-]')]"
+                    ".map(e => [e.className.match(/tok-\\w+/)[0], e.textContent])")
+                self.assertEqual(self.js("return typeof globalThis.varnexSyntax"),
+                                 "object" if coloured else "undefined")
+                if not coloured:
+                    self.assertEqual(tokens(), [])
+                    with open(page) as f:
+                        self.assertNotIn("<script src=", f.read())
+                    continue
+                for expected in (["tok-meta", "#include <stdio.h>"],
+                                 ["tok-comment", "/* how many */"], ["tok-keyword", "static"],
+                                 ["tok-type", "int"], ["tok-comment", "// more"]):
+                    self.assertIn(expected, tokens())
+                # A changed character keeps its mark's colours within a coloured token.
+                self.assertIn("ch tok-number", self.js(
+                    "return [...document.querySelectorAll('span.ch')].map(e => e.className)"))
+                # Rows drawn later, far below, are coloured as they come.
+                self.browser.find_element(By.TAG_NAME, "body").send_keys("n", "n")
+                self.assertIn(["tok-keyword", "return"], self.js(
+                    "return [...document.getElementById('change-2').querySelectorAll("
+                    "'[class*=tok-]')].map(e => [e.className, e.textContent])"))
+                ratios = contrast_ratios(self.browser, ["td.text [class*=tok-]"])
+                self.assertGreater(len(ratios), 20)
+                self.assertEqual([r for r in ratios if r[2] < 4.5], [])
+        # Both coloured pages load one copy of the script, beside them.
+        scripts = [n for n in os.listdir(folder) if n.startswith("syntax-")]
+        self.assertEqual(len(scripts), 1, scripts)
+        self.assertRegex(scripts[0], r"^syntax-[0-9a-f]{16}\.js$")
 
 
 if __name__ == "__main__":

@@ -11,6 +11,7 @@
 #include "tools/zorvexplorer/pages/html_escape.h"
 #include "tools/zorvexplorer/pages/packed_text.h"
 #include "tools/zorvexplorer/pages/page_assets.h"
+#include "tools/zorvexplorer/pages/page_store.h"
 
 namespace zorv {
 
@@ -215,9 +216,12 @@ std::string render_compare_page(const std::vector<std::string>& names,
     return build_compare_page(names, texts, facts).html;
 }
 
+std::string_view colouring_script() { return assets::syntax_js; }
+
 compare_page build_compare_page(const std::vector<std::string>& names,
                                 const std::vector<std::string>& texts,
-                                const std::vector<file_facts>& facts) {
+                                const std::vector<file_facts>& facts,
+                                const std::vector<std::string_view>& languages) {
     std::vector<std::string> titles;
     for (const std::string& n : names) titles.push_back(html_escape(sanitize_utf8(n)));
     const auto binary = [&](std::size_t k) { return k < facts.size() && facts[k].binary; };
@@ -278,6 +282,16 @@ compare_page build_compare_page(const std::vector<std::string>& names,
     head += "],\"lines\":[";
     for (std::size_t k = 0; k < files.size(); ++k)
         head += (k ? "," : "") + std::to_string(files[k].size());
+    // The languages of the files shown as text, when any has one.
+    bool coloured = false;
+    std::string language_list;
+    for (std::size_t k = 0; k < files.size(); ++k) {
+        const std::string_view language =
+            k < languages.size() && !binary(k) && !tables.empty() ? languages[k] : "";
+        coloured = coloured || !language.empty();
+        language_list += (k ? "," : "") + json_string(language);
+    }
+    if (coloured) head += "],\"languages\":[" + language_list;
     head += "],\"firstChange\":" + std::to_string(binary_count + 1) +
             ",\"linesPerPart\":" + std::to_string(lines_per_part) + ",\"tables\":[";
     std::vector<table_data> numbers;
@@ -326,9 +340,12 @@ compare_page build_compare_page(const std::vector<std::string>& names,
         tables, files, !tables.empty());
     if (in_part > 0 || !packed) close_part();
 
-    std::string page =
-        "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\">\n"
-        "<meta name=\"color-scheme\" content=\"light dark\">\n<title>Compare: ";
+    static const std::string script_name = shared_script_name(colouring_script());
+    std::string page = "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\">\n";
+    // First in the page, where the folder's pruning finds it; loaded before the page's
+    // script, which colours the rows when it is there.
+    if (coloured) page += shared_script_element(script_name) + "\n";
+    page += "<meta name=\"color-scheme\" content=\"light dark\">\n<title>Compare: ";
     for (std::size_t k = 0; k < titles.size(); ++k) page += (k ? " / " : "") + titles[k];
     page += "</title>\n<style>";
     page += assets::compare_page_css;
@@ -394,7 +411,8 @@ compare_page build_compare_page(const std::vector<std::string>& names,
     page += "<script>";
     page += assets::compare_page_js;
     page += "</script>\n</body></html>\n";
-    return {std::move(page), describe_changes(names, facts, hunks)};
+    return {std::move(page), describe_changes(names, facts, hunks),
+            coloured ? script_name : std::string()};
 }
 
 }  // namespace zorv

@@ -10,7 +10,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <set>
 #include <vector>
+
+#include "tools/zorvexplorer/diff/sha256.h"
+#include "tools/zorvexplorer/files/file_io.h"
 
 namespace zorv {
 
@@ -78,6 +84,114 @@ std::size_t prune_pages(const std::string& dir, const page_limits& limits) {
         if (::unlinkat(::dirfd(d), pages[k].name.c_str(), 0) == 0) ++removed;
     }
     ::closedir(d);
+    return removed;
+}
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::size_t shared_script_digits = 16;
+constexpr std::string_view temporary_suffix = ".tmp";
+
+bool is_shared_script_name(std::string_view name) {
+    if (!name.starts_with(shared_script_prefix) || !name.ends_with(shared_script_suffix))
+        return false;
+    name.remove_prefix(shared_script_prefix.size());
+    name.remove_suffix(shared_script_suffix.size());
+    return name.size() == shared_script_digits &&
+           name.find_first_not_of("0123456789abcdef") == std::string_view::npos;
+}
+
+// keep_shared_script's temporary files: "<script name>-<unique>.tmp".
+bool is_shared_temporary_name(std::string_view name) {
+    return name.starts_with(shared_script_prefix) && name.ends_with(temporary_suffix) &&
+           is_shared_script_name(name.substr(0, name.find('-', shared_script_prefix.size())));
+}
+
+// The shared script that a page's first bytes name; empty when none.
+std::string script_named_in(const fs::path& page) {
+    std::ifstream in(page, std::ios::binary);
+    std::string head(shared_script_reach, '\0');
+    in.read(head.data(), static_cast<std::streamsize>(head.size()));
+    head.resize(static_cast<std::size_t>(in.gcount()));
+    constexpr std::string_view source = "src=\"";
+    const std::size_t at = head.find(std::string(source) + std::string(shared_script_prefix));
+    if (at == std::string::npos) return {};
+    const std::size_t from = at + source.size();
+    const std::size_t end = head.find('"', from);
+    if (end == std::string::npos) return {};
+    std::string name = head.substr(from, end - from);
+    return is_shared_script_name(name) ? name : std::string();
+}
+
+bool older_than(const fs::path& file, std::chrono::seconds age) {
+    std::error_code ec;
+    const fs::file_time_type modified = fs::last_write_time(file, ec);
+    return !ec && modified < fs::file_time_type::clock::now() - age;
+}
+
+}  // namespace
+
+std::string shared_script_name(std::string_view script) {
+    return std::string(shared_script_prefix) + sha256_hex(script).substr(0, shared_script_digits) +
+           std::string(shared_script_suffix);
+}
+
+std::string shared_script_element(std::string_view name) {
+    return "<script src=\"" + std::string(name) + "\"></script>";
+}
+
+std::string keep_shared_script(const std::string& dir, std::string_view name,
+                               std::string_view script) {
+    const fs::path path = fs::path(dir) / std::string(name);
+    std::error_code ec;
+    // A file that holds more than the script is not it: read no further.
+    if (const file_read present = read_input_file(path.string(), script.size());
+        present.error.empty() && present.data == script) {
+        // Renewed, so that no prune takes it from a page about to refer to it.
+        fs::last_write_time(path, fs::file_time_type::clock::now(), ec);
+        return {};
+    }
+    std::string error;
+    const std::string temporary =
+        write_unique_file(dir, std::string(name), temporary_suffix, script, error);
+    if (temporary.empty()) return error;
+    fs::rename(temporary, path, ec);
+    if (ec) {
+        fs::remove(temporary, ec);
+        return path.string() + ": cannot be replaced";
+    }
+    return {};
+}
+
+std::size_t prune_shared_scripts(const std::string& dir, std::chrono::seconds fresh) {
+    std::vector<fs::path> pages, scripts, temporaries;
+    std::error_code ec;
+    for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+        std::error_code type_error;
+        if (!fs::is_regular_file(it->symlink_status(type_error))) continue;
+        const std::string name = it->path().filename().string();
+        if (is_page_name(name)) {
+            pages.push_back(it->path());
+        } else if (is_shared_script_name(name)) {
+            scripts.push_back(it->path());
+        } else if (is_shared_temporary_name(name)) {
+            temporaries.push_back(it->path());
+        }
+    }
+    if (scripts.empty() && temporaries.empty()) return 0;
+    std::set<std::string> named;
+    for (const fs::path& page : pages) named.insert(script_named_in(page));
+    std::size_t removed = 0;
+    for (const fs::path& script : scripts) {
+        if (named.count(script.filename().string()) == 0 && older_than(script, fresh) &&
+            fs::remove(script, ec))
+            ++removed;
+    }
+    for (const fs::path& temporary : temporaries) {
+        if (older_than(temporary, fresh) && fs::remove(temporary, ec)) ++removed;
+    }
     return removed;
 }
 

@@ -167,7 +167,7 @@ import {createRowWindow} from './row_window.js';
       }
     }
     return {names: head.names, lineCounts: head.lines, tables, segTable, segBlock, firstSeg, changes,
-            lines, binaryChanges: head.firstChange - 1};
+            lines, binaryChanges: head.firstChange - 1, languages: head.languages};
   }
 
   // How a common block folds: rows [before, n - after) hide behind one fold row.
@@ -289,18 +289,30 @@ import {createRowWindow} from './row_window.js';
     return cells.read.get(key) || [];
   }
 
-  // The text with changed characters and search hits wrapped.
-  function cellHtml(text, marks, hits) {
-    if (!marks.length && !hits.length) return escapeHtml(text);
+  // The text with its colours (tokens: start, end and class, three entries each, in order),
+  // changed characters and search hits wrapped.
+  function cellHtml(text, marks, hits, tokens) {
+    if (!marks.length && !hits.length) {
+      let out = '', at = 0;
+      for (let j = 0; j < tokens.length; j += 3) {
+        out += escapeHtml(text.slice(at, tokens[j])) + '<span class="' + tokens[j + 2] + '">' +
+               escapeHtml(text.slice(tokens[j], tokens[j + 1])) + '</span>';
+        at = tokens[j + 1];
+      }
+      return out + escapeHtml(text.slice(at));
+    }
     const cuts = new Set([0, text.length]);
     for (const [b, e] of marks.concat(hits)) { cuts.add(b); cuts.add(e); }
+    for (let j = 0; j < tokens.length; j += 3) { cuts.add(tokens[j]); cuts.add(tokens[j + 1]); }
     const points = [...cuts].sort((x, y) => x - y);
     let out = '';
-    for (let m = 0; m + 1 < points.length; ++m) {
+    for (let m = 0, j = 0; m + 1 < points.length; ++m) {
       const b = points[m], e = points[m + 1];
       if (b >= e) continue;
       const inside = spans => spans.some(([x, y]) => x <= b && e <= y);
-      const cls = [inside(marks) ? 'ch' : '', inside(hits) ? 'hit' : ''].filter(Boolean).join(' ');
+      while (j < tokens.length && tokens[j + 1] <= b) j += 3;
+      const token = j < tokens.length && tokens[j] <= b ? tokens[j + 2] : '';
+      const cls = [inside(marks) ? 'ch' : '', inside(hits) ? 'hit' : '', token].filter(Boolean).join(' ');
       const piece = escapeHtml(text.slice(b, e));
       out += cls ? '<span class="' + cls + '">' + piece + '</span>' : piece;
     }
@@ -349,6 +361,36 @@ import {createRowWindow} from './row_window.js';
     // The text of line r of column c of block k.
     const lineOf = (t, k, c, r) => lines.get(t.text[k * t.cols + c] + r);
 
+    // ---- colours, where a file's name says its language and the shared script is there:
+    // each column's file is coloured as its lines are drawn
+    const syntax = model.languages && globalThis.varnexSyntax;
+    // The text of line n (from 0) of column c's file: found in the block that holds it.
+    function fileLine(t, c, n) {
+      let lo = 0, hi = t.count - 1;
+      while (lo < hi) {
+        const mid = (lo + hi + 1) >> 1;
+        if (t.begin[mid * t.cols + c] <= n) lo = mid; else hi = mid - 1;
+      }
+      for (let k = lo; k >= 0; --k) {
+        const begin = t.begin[k * t.cols + c];
+        if (n >= begin && n < begin + t.size[k * t.cols + c]) return lineOf(t, k, c, n - begin);
+        if (begin < n) break;
+      }
+      return undefined;
+    }
+    function coloursOf(t, c) {
+      if (!t.colours) t.colours = [];
+      if (t.colours[c] === undefined) {
+        const language = model.languages[t.files[c]];
+        t.colours[c] = language ? syntax.colouring(language, n => fileLine(t, c, n)) : null;
+      }
+      return t.colours[c];
+    }
+    const tokensOf = syntax ? (t, k, c, r) => {
+      const colours = coloursOf(t, c);
+      return colours ? colours.tokens(t.begin[k * t.cols + c] + r) : [];
+    } : () => [];
+
     function rowOnly(t, k, r) {
       const cell = c => (r < t.size[k * t.cols + c] ? lineOf(t, k, c, r) : undefined);
       const a = [cell(0), cell(1), cell(2)];
@@ -371,7 +413,8 @@ import {createRowWindow} from './row_window.js';
                (present || t.cols === 2 ? '' : ' absent') + '">';
         if (present) {
           const text = lineOf(t, k, c, r);
-          out += cellHtml(text, changed ? marksOf(t, k, r, c) : [], query ? hitSpans(text, query) : []);
+          out += cellHtml(text, changed ? marksOf(t, k, r, c) : [], query ? hitSpans(text, query) : [],
+                          tokensOf(t, k, c, r));
           if (t.change[k] && r === 0 && c + 1 === t.cols && label(t, k)) {
             out += '<span class="badge">' + label(t, k) + '</span>';
           }
