@@ -11,6 +11,7 @@
 #include <set>
 
 #include "tests/support/sandbox.h"
+#include "tests/support/second_user.h"
 
 namespace zorv {
 namespace {
@@ -200,6 +201,94 @@ TEST(write_output_file, removes_the_stale_temporary_files_of_that_output_only) {
                                  "out.txt.1-2-3.tmp",
                                  "out.txt",
                              }));
+}
+
+// What a second user does, run as that user; 0 when it worked.
+int as_user(const test_support::unix_user& user, const std::function<int()>& fn) {
+    return test_support::run_as(user, fn);
+}
+
+// The other user's link; an empty path when it could not be made.
+fs::path their_link(const test_support::unix_user& other, const fs::path& target,
+                    const fs::path& link) {
+    const int made =
+        as_user(other, [&] { return ::symlink(target.c_str(), link.c_str()) == 0 ? 0 : 1; });
+    return made == 0 ? link : fs::path();
+}
+
+// Links in shared folders are followed only as the kernel's protected_symlinks rule follows
+// them: in a sticky folder writable by all, a link must belong to us or to the folder's owner.
+struct shared_link_case {
+    const char* what;
+    // Prepares the folders (shared: sticky and writable by all; ours: a folder of ours) and
+    // returns the output path to write, empty when it could not be prepared.
+    std::function<fs::path(const fs::path& ours, const fs::path& shared,
+                           const test_support::unix_user& other)>
+        prepare;
+    bool followed;
+};
+
+const shared_link_case shared_link_cases[] = {
+    {"another user's link in a sticky folder writable by all is refused",
+     [](const fs::path& ours, const fs::path& shared, const test_support::unix_user& other) {
+         return their_link(other, ours / "secret", shared / "out.txt");
+     },
+     false},
+    {"a chain of our link into the shared folder and another user's link there is refused",
+     [](const fs::path& ours, const fs::path& shared, const test_support::unix_user& other) {
+         fs::create_symlink(shared / "theirs", ours / "mine");
+         return their_link(other, ours / "secret", shared / "theirs").empty() ? fs::path()
+                                                                              : ours / "mine";
+     },
+     false},
+    {"our own link in the shared folder is followed",
+     [](const fs::path& ours, const fs::path& shared, const test_support::unix_user&) {
+         fs::create_symlink(ours / "secret", shared / "out.txt");
+         return shared / "out.txt";
+     },
+     true},
+    {"a link of the shared folder's owner is followed",
+     [](const fs::path& ours, const fs::path& shared, const test_support::unix_user& other) {
+         if (::chown(shared.c_str(), other.uid, other.gid) != 0) return fs::path();
+         return their_link(other, ours / "secret", shared / "out.txt");
+     },
+     true},
+    {"another user's link in a folder without the sticky bit is followed",
+     [](const fs::path& ours, const fs::path& shared, const test_support::unix_user& other) {
+         if (::chmod(shared.c_str(), 0777) != 0) return fs::path();
+         return their_link(other, ours / "secret", shared / "out.txt");
+     },
+     true},
+};
+
+TEST(write_output_file, follows_links_in_shared_folders_only_as_the_kernel_would) {
+    std::string why;
+    const auto other = test_support::second_user(why);
+    if (!other) GTEST_SKIP() << why;
+    for (const shared_link_case& c : shared_link_cases) {
+        SCOPED_TRACE(c.what);
+        test_support::sandbox box;
+        const fs::path ours = box.work_dir();
+        const fs::path shared = ours / "shared";
+        fs::create_directory(shared);
+        ASSERT_EQ(::chmod(shared.c_str(), 01777), 0);
+        test_support::open_path_to_others(shared.string());
+        test_support::write_file(ours / "secret", "secret\n");
+        ASSERT_EQ(::chmod((ours / "secret").c_str(), 0600), 0);
+        const fs::path out = c.prepare(ours, shared, *other);
+        ASSERT_FALSE(out.empty()) << "could not prepare the folders";
+
+        const std::string error = write_output_file(out.string(), new_text);
+        if (c.followed) {
+            EXPECT_EQ(error, "");
+            EXPECT_EQ(test_support::read_file(ours / "secret"), new_text);
+        } else {
+            EXPECT_NE(error.find("symbolic link of another user"), std::string::npos) << error;
+            EXPECT_EQ(test_support::read_file(ours / "secret"), "secret\n");
+            EXPECT_EQ(stat_of(ours / "secret").st_mode & 07777, 0600u);
+        }
+        EXPECT_TRUE(fs::is_symlink(out));
+    }
 }
 
 TEST(read_input_file, reads_regular_files_and_refuses_the_rest_without_reading) {

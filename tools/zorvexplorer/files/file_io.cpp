@@ -87,14 +87,37 @@ std::string folder_of(const std::string& path) {
 
 std::string name_of(const std::string& path) { return path.substr(path.rfind('/') + 1); }
 
+// The kernel's protected_symlinks rule, kept whether or not the kernel keeps it: in a sticky
+// folder that every user may write, a link is followed only when it belongs to us or to the
+// folder's owner, since anyone else's link there may have been planted to redirect our write.
+bool may_follow(const struct stat& link, const struct stat& folder) {
+    constexpr mode_t shared = S_ISVTX | S_IWOTH;
+    return (folder.st_mode & shared) != shared || link.st_uid == ::geteuid() ||
+           link.st_uid == folder.st_uid;
+}
+
 // The path that a write to path lands on: symbolic links followed to the end (which need
-// not exist yet). Empty with error set for a loop or an unreadable link.
+// not exist yet), each one checked by may_follow. Empty with error set for a loop, an
+// unreadable link or one that may not be followed.
 std::string follow_links(std::string path, std::string& error) {
     for (int hop = 0; hop < max_link_hops; ++hop) {
+        // The link is checked and read through one descriptor: what was checked is what is read.
+        fd_owner link(::open(path.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
         struct stat st {};
-        if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
+        if (link.fd < 0 || ::fstat(link.fd, &st) != 0 || !S_ISLNK(st.st_mode)) return path;
+        struct stat folder {};
+        if (::stat(folder_of(path).c_str(), &folder) != 0) {
+            error = errno_text(folder_of(path));
+            return {};
+        }
+        if (!may_follow(st, folder)) {
+            error = path +
+                    ": a symbolic link of another user in a sticky folder that all may write; "
+                    "not followed, nothing written";
+            return {};
+        }
         std::vector<char> target(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : 255) + 1);
-        const ssize_t n = ::readlink(path.c_str(), target.data(), target.size());
+        const ssize_t n = ::readlinkat(link.fd, "", target.data(), target.size());
         if (n < 0 || static_cast<std::size_t>(n) >= target.size()) {
             error = path + ": cannot read the symbolic link";
             return {};

@@ -28,7 +28,9 @@ file_read read_input_file(const std::string& path, std::uint64_t limit);
 /// Writes a merge's output as an editor saves a file. The reason it was refused or failed,
 /// empty when data stands at path:
 /// - path must be absolute;
-/// - a symbolic link is followed and its target written;
+/// - a symbolic link is followed and its target written, except a link of another user
+///   in a sticky folder that all may write, unless that user owns the folder (as the
+///   kernel's protected_symlinks rule has it), which is refused, at every link of a chain;
 /// - a new file or a regular file of ours with one link is replaced atomically by a
 ///   temporary file in the same folder that is renamed over it, keeping its group and
 ///   mode (setuid and setgid dropped);
