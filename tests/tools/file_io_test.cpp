@@ -1,13 +1,16 @@
 #include "tools/zorvexplorer/files/file_io.h"
 
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <functional>
+#include <optional>
 #include <set>
 
 #include "tests/support/sandbox.h"
@@ -288,6 +291,82 @@ TEST(write_output_file, follows_links_in_shared_folders_only_as_the_kernel_would
             EXPECT_EQ(stat_of(ours / "secret").st_mode & 07777, 0600u);
         }
         EXPECT_TRUE(fs::is_symlink(out));
+    }
+}
+
+// A small file system of its own, unmounted at the end.
+class small_file_system {
+  public:
+    explicit small_file_system(const fs::path& dir) : dir_(dir) {
+        fs::create_directory(dir_);
+        mounted_ = ::mount("varnex-test", dir_.c_str(), "tmpfs", 0, "size=256k,mode=0700") == 0;
+    }
+    ~small_file_system() {
+        if (mounted_) ::umount2(dir_.c_str(), MNT_DETACH);
+    }
+    small_file_system(const small_file_system&) = delete;
+    small_file_system& operator=(const small_file_system&) = delete;
+    bool mounted() const { return mounted_; }
+
+    // Takes all the room that is left.
+    void fill() {
+        std::FILE* f = std::fopen((dir_ / "filler").c_str(), "wb");
+        ASSERT_NE(f, nullptr);
+        const std::string block(4096, 'f');
+        while (std::fwrite(block.data(), 1, block.size(), f) == block.size() && !std::fflush(f)) {
+        }
+        std::fclose(f);
+    }
+    void free_room() { fs::remove(dir_ / "filler"); }
+
+  private:
+    fs::path dir_;
+    bool mounted_ = false;
+};
+
+std::string numbered_lines(const char* word, std::size_t bytes) {
+    std::string text;
+    for (int k = 0; text.size() < bytes; ++k) text += word + std::to_string(k) + "\n";
+    text.resize(bytes - 1);
+    return text + "\n";
+}
+
+TEST(write_output_file, writes_in_place_only_when_the_new_size_is_reserved) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to mount a small file system";
+    test_support::sandbox box;
+    small_file_system small(box.work_dir() / "small");
+    if (!small.mounted()) GTEST_SKIP() << "cannot mount a tmpfs here";
+    const fs::path dir = box.work_dir() / "small";
+    const std::string old_text = numbered_lines("old line ", 12000);
+    const std::string longer = numbered_lines("new line ", 24000);
+    struct in_place_case {
+        const char* what;
+        std::function<void(const fs::path&)> make_in_place;
+    };
+    const in_place_case cases[] = {
+        {"a hard-linked file",
+         [](const fs::path& out) { fs::create_hard_link(out, out.parent_path() / "other-name"); }},
+        {"a file of another owner",
+         [](const fs::path& out) { ASSERT_EQ(::chown(out.c_str(), 4321, 4322), 0); }},
+    };
+    for (const in_place_case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const fs::path out = dir / "out.txt";
+        test_support::write_file(out, old_text);
+        c.make_in_place(out);
+        small.fill();
+        const std::string error = write_output_file(out.string(), longer);
+        EXPECT_NE(error, "");
+        const std::string after = test_support::read_file(out);
+        EXPECT_TRUE(after == old_text)
+            << "the old bytes must stay whole; now " << after.size() << " bytes ending in \""
+            << after.substr(after.size() - 12) << "\"";
+        small.free_room();
+        EXPECT_EQ(write_output_file(out.string(), longer), "");
+        EXPECT_TRUE(test_support::read_file(out) == longer);
+        EXPECT_EQ(write_output_file(out.string(), "short\n"), "");
+        EXPECT_EQ(test_support::read_file(out), "short\n");
+        for (const auto& e : fs::directory_iterator(dir)) fs::remove(e.path());
     }
 }
 

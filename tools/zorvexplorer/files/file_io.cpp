@@ -168,6 +168,38 @@ void remove_stale_temps(const std::string& folder, const std::string& target_nam
 
 constexpr mode_t set_id_bits = S_ISUID | S_ISGID;
 
+bool pwrite_all(int fd, std::string_view data, off_t at) {
+    while (!data.empty()) {
+        const ssize_t n = ::pwrite(fd, data.data(), data.size(), at);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        data.remove_prefix(static_cast<std::size_t>(n));
+        at += n;
+    }
+    return true;
+}
+
+// Makes room for all of data in the file before any old byte changes: the file is grown
+// to the new size (allocated first where the file system can) with the new text's tail, so
+// that a full disk refuses the write while the old bytes still stand whole.
+std::string reserve_room(int fd, const std::string& path, off_t old_size, std::string_view data) {
+    const auto new_size = static_cast<off_t>(data.size());
+    if (new_size <= old_size) return {};
+    const auto no_room = [&](int error) {
+        return path + ": no room for the new text (" + std::strerror(error) + "); left as it was";
+    };
+    if (::fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, new_size) != 0 && errno != EOPNOTSUPP &&
+        errno != ENOSYS) {
+        return no_room(errno);
+    }
+    if (!pwrite_all(fd, data.substr(static_cast<std::size_t>(old_size)), old_size)) {
+        const int error = errno;
+        (void)::ftruncate(fd, old_size);
+        return no_room(error);
+    }
+    return {};
+}
+
 // Writes data over the file itself: its inode, links, owner and group stay.
 std::string write_in_place(const std::string& path, const struct stat& expected,
                            std::string_view data) {
@@ -177,7 +209,11 @@ std::string write_in_place(const std::string& path, const struct stat& expected,
     if (::fstat(f.fd, &st) != 0) return errno_text(path);
     if (!S_ISREG(st.st_mode) || st.st_ino != expected.st_ino || st.st_dev != expected.st_dev)
         return path + ": changed while it was being written";
-    if (!write_all(f.fd, data) || ::ftruncate(f.fd, static_cast<off_t>(data.size())) != 0)
+    if (std::string error = reserve_room(f.fd, path, st.st_size, data); !error.empty())
+        return error;
+    const std::string_view front =
+        data.substr(0, std::min(data.size(), static_cast<std::size_t>(st.st_size)));
+    if (!pwrite_all(f.fd, front, 0) || ::ftruncate(f.fd, static_cast<off_t>(data.size())) != 0)
         return errno_text(path) + " (written in place: the file may be incomplete)";
     if ((st.st_mode & set_id_bits) != 0 && ::fchmod(f.fd, st.st_mode & 07777 & ~set_id_bits) != 0)
         return errno_text(path);

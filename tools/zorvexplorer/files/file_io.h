@@ -35,7 +35,9 @@ file_read read_input_file(const std::string& path, std::uint64_t limit);
 ///   temporary file in the same folder that is renamed over it, keeping its group and
 ///   mode (setuid and setgid dropped);
 /// - a regular file with more links or another owner is written in place, so that links,
-///   owner and group stay; its setuid and setgid bits are dropped;
+///   owner and group stay; its setuid and setgid bits are dropped; room for the new text
+///   is taken before a byte changes, so that a full disk refuses the write with the old
+///   bytes whole;
 /// - anything else (device, FIFO, socket, directory) is refused and left untouched.
 /// Temporary files are named ".<name>.zorvtmp-<unique>" beside the target; those of an
 /// earlier client run (older than this process) for the same target are removed first.
