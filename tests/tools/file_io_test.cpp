@@ -294,6 +294,40 @@ TEST(write_output_file, follows_links_in_shared_folders_only_as_the_kernel_would
     }
 }
 
+TEST(write_output_file, writes_a_file_of_ours_in_place_where_the_folder_is_not_writable) {
+    std::string why;
+    const auto other = test_support::second_user(why);
+    if (!other) GTEST_SKIP() << why;
+    test_support::sandbox box;
+    // Root's folder, which the other user may enter but not write.
+    const fs::path locked = box.work_dir() / "locked";
+    fs::create_directory(locked);
+    ASSERT_EQ(::chmod(locked.c_str(), 0755), 0);
+    test_support::open_path_to_others(locked.string());
+    test_support::write_file(locked / "theirs.txt", "old text that is longer\n");
+    ASSERT_EQ(::chown((locked / "theirs.txt").c_str(), other->uid, other->gid), 0);
+    const ino_t inode = stat_of(locked / "theirs.txt").st_ino;
+    struct row {
+        const char* name;
+        bool written;
+    };
+    for (const row r : {row{"theirs.txt", true}, row{"new.txt", false}}) {
+        SCOPED_TRACE(r.name);
+        const int code = as_user(*other, [&] {
+            const std::string error = write_output_file((locked / r.name).string(), new_text);
+            if (!error.empty()) std::printf("%s\n", error.c_str());
+            std::fflush(stdout);
+            return error.empty() ? 0 : 1;
+        });
+        EXPECT_EQ(code, r.written ? 0 : 1);
+    }
+    EXPECT_EQ(test_support::read_file(locked / "theirs.txt"), new_text);
+    const struct stat st = stat_of(locked / "theirs.txt");
+    EXPECT_EQ(st.st_ino, inode);
+    EXPECT_EQ(st.st_uid, other->uid);
+    EXPECT_EQ(names_in(locked), (std::set<std::string>{"theirs.txt"}));
+}
+
 // A small file system of its own, unmounted at the end.
 class small_file_system {
   public:

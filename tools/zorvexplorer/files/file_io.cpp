@@ -231,6 +231,10 @@ replace_outcome replace_atomically(const std::string& path, const struct stat* o
         folder_of(path) + "/." + name_of(path) + "." + unique_part() + std::string(temp_suffix);
     fd_owner f(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
     if (f.fd < 0) {
+        // A file of ours in a folder we may not write: nothing can be made beside it, but
+        // the file itself can still be written.
+        if (old != nullptr && (errno == EACCES || errno == EPERM))
+            return replace_outcome::needs_in_place;
         error = errno_text(temp);
         return replace_outcome::failed;
     }

@@ -38,6 +38,7 @@ file_read read_input_file(const std::string& path, std::uint64_t limit);
 ///   owner and group stay; its setuid and setgid bits are dropped; room for the new text
 ///   is taken before a byte changes, so that a full disk refuses the write with the old
 ///   bytes whole;
+/// - so is a file of ours in a folder where we may not make the temporary file;
 /// - anything else (device, FIFO, socket, directory) is refused and left untouched.
 /// Temporary files are named ".<name>.zorvtmp-<unique>" beside the target; those of an
 /// earlier client run (older than this process) for the same target are removed first.
