@@ -6,6 +6,7 @@
 #include <optional>
 #include <vector>
 
+#include "platform/file_save.h"
 #include "platform/path_style.h"
 #include "tools/zorvexplorer/diff/binary_compare.h"
 #include "tools/zorvexplorer/files/file_io.h"
@@ -166,8 +167,12 @@ outcome run_compare(const request& r, const client_context& context) {
 }
 
 outcome run_merge(const request& r, const client_context& context, merge_cancel& cancel) {
-    // Relative to the client's folder is no place a user meant.
-    if (!r.output->starts_with('/')) return failed(*r.output + ": not an absolute path");
+    // Relative to the client's folder is no place a user meant, nor is a device.
+    if (const std::string problem =
+            platform::output_name_problem(*r.output, platform::native_path_style());
+        !problem.empty()) {
+        return failed(*r.output + ": " + problem);
+    }
     const contributor_texts in = read_contributors(r);
     if (!in.error.empty()) return failed(in.error);
     for (std::size_t k = 0; k < in.facts.size(); ++k) {

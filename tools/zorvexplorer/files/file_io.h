@@ -1,5 +1,5 @@
-// Whole-file reads and writes for contributors, merge outputs and compare pages. The client
-// is built on POSIX only.
+// Whole-file reads and writes for contributors, merge outputs and compare pages, with the
+// client's own words for what went wrong.
 #pragma once
 
 #include <cstdint>
@@ -25,23 +25,8 @@ struct file_read {
 /// limit bytes; so is running out of memory. The error names path and the reason.
 file_read read_input_file(const std::string& path, std::uint64_t limit);
 
-/// Writes a merge's output as an editor saves a file. The reason it was refused or failed,
-/// empty when data stands at path:
-/// - path must be absolute;
-/// - a symbolic link is followed and its target written, except a link of another user
-///   in a sticky folder that all may write, unless that user owns the folder (as the
-///   kernel's protected_symlinks rule has it), which is refused, at every link of a chain;
-/// - a new file or a regular file of ours with one link is replaced atomically by a
-///   temporary file in the same folder that is renamed over it, keeping its group and
-///   mode (setuid and setgid dropped);
-/// - a regular file with more links or another owner is written in place, so that links,
-///   owner and group stay; its setuid and setgid bits are dropped; room for the new text
-///   is taken before a byte changes, so that a full disk refuses the write with the old
-///   bytes whole;
-/// - so is a file of ours in a folder where we may not make the temporary file;
-/// - anything else (device, FIFO, socket, directory) is refused and left untouched.
-/// Temporary files are named ".<name>.zorvtmp-<unique>" beside the target; those of an
-/// earlier client run (older than this process) for the same target are removed first.
+/// Writes a merge's output as an editor saves a file (platform::save_file tells the rules
+/// of each platform). The reason it was refused or failed, empty when data stands at path.
 [[nodiscard]] std::string write_output_file(const std::string& path, std::string_view data);
 
 /// Creates dir/prefix-<unique>.suffix holding data; its path, or empty with error set.

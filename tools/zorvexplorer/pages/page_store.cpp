@@ -1,20 +1,15 @@
 #include "tools/zorvexplorer/pages/page_store.h"
 
-#include <dirent.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <charconv>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <set>
 #include <vector>
 
+#include "platform/folder.h"
 #include "tools/zorvexplorer/diff/sha256.h"
 #include "tools/zorvexplorer/files/file_io.h"
 
@@ -41,14 +36,8 @@ bool is_page_name(std::string_view name) {
            name.ends_with(compare_page_suffix);
 }
 
-struct page {
-    std::string name;
-    std::timespec modified;
-};
-
-bool newer(const page& a, const page& b) {
-    if (a.modified.tv_sec != b.modified.tv_sec) return a.modified.tv_sec > b.modified.tv_sec;
-    if (a.modified.tv_nsec != b.modified.tv_nsec) return a.modified.tv_nsec > b.modified.tv_nsec;
+bool newer(const platform::own_file& a, const platform::own_file& b) {
+    if (a.modified != b.modified) return a.modified > b.modified;
     return a.name > b.name;
 }
 
@@ -64,26 +53,16 @@ page_limits page_limits_from_environment() {
 }
 
 std::size_t prune_pages(const std::string& dir, const page_limits& limits) {
-    DIR* d = ::opendir(dir.c_str());
-    if (d == nullptr) return 0;
-    std::vector<page> pages;
-    while (const dirent* e = ::readdir(d)) {
-        if (!is_page_name(e->d_name)) continue;
-        struct stat st {};
-        if (::fstatat(::dirfd(d), e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
-            S_ISREG(st.st_mode) && st.st_uid == ::geteuid()) {
-            pages.push_back({e->d_name, st.st_mtim});
-        }
-    }
+    std::vector<platform::own_file> pages = platform::own_files_in(dir);
+    std::erase_if(pages, [](const platform::own_file& f) { return !is_page_name(f.name); });
     std::sort(pages.begin(), pages.end(), newer);
-    const std::time_t oldest_kept = std::time(nullptr) - limits.max_age.count();
+    const auto oldest_kept = std::chrono::system_clock::now() - limits.max_age;
     std::size_t removed = 0;
     for (std::size_t k = 0; k < pages.size(); ++k) {
-        if (k < limits.keep && pages[k].modified.tv_sec >= oldest_kept) continue;
+        if (k < limits.keep && pages[k].modified >= oldest_kept) continue;
         // Another request may prune at the same time; a page already gone is fine.
-        if (::unlinkat(::dirfd(d), pages[k].name.c_str(), 0) == 0) ++removed;
+        if (platform::remove_file(dir, pages[k].name)) ++removed;
     }
-    ::closedir(d);
     return removed;
 }
 
@@ -125,12 +104,6 @@ std::string script_named_in(const fs::path& page) {
     return is_shared_script_name(name) ? name : std::string();
 }
 
-bool older_than(const fs::path& file, std::chrono::seconds age) {
-    std::error_code ec;
-    const fs::file_time_type modified = fs::last_write_time(file, ec);
-    return !ec && modified < fs::file_time_type::clock::now() - age;
-}
-
 }  // namespace
 
 std::string shared_script_name(std::string_view script) {
@@ -166,31 +139,31 @@ std::string keep_shared_script(const std::string& dir, std::string_view name,
 }
 
 std::size_t prune_shared_scripts(const std::string& dir, std::chrono::seconds fresh) {
-    std::vector<fs::path> pages, scripts, temporaries;
-    std::error_code ec;
-    for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
-        std::error_code type_error;
-        if (!fs::is_regular_file(it->symlink_status(type_error))) continue;
-        const std::string name = it->path().filename().string();
-        if (is_page_name(name)) {
-            pages.push_back(it->path());
-        } else if (is_shared_script_name(name)) {
-            scripts.push_back(it->path());
-        } else if (is_shared_temporary_name(name)) {
-            temporaries.push_back(it->path());
+    // The platform's folder calls, as for the pages: names in the client's own encoding.
+    std::vector<platform::own_file> pages, scripts, temporaries;
+    for (platform::own_file& file : platform::own_files_in(dir)) {
+        if (is_page_name(file.name)) {
+            pages.push_back(std::move(file));
+        } else if (is_shared_script_name(file.name)) {
+            scripts.push_back(std::move(file));
+        } else if (is_shared_temporary_name(file.name)) {
+            temporaries.push_back(std::move(file));
         }
     }
     if (scripts.empty() && temporaries.empty()) return 0;
     std::set<std::string> named;
-    for (const fs::path& page : pages) named.insert(script_named_in(page));
+    for (const platform::own_file& page : pages)
+        named.insert(script_named_in(fs::path(dir) / page.name));
+    const auto oldest_kept = std::chrono::system_clock::now() - fresh;
     std::size_t removed = 0;
-    for (const fs::path& script : scripts) {
-        if (named.count(script.filename().string()) == 0 && older_than(script, fresh) &&
-            fs::remove(script, ec))
+    for (const platform::own_file& script : scripts) {
+        if (named.count(script.name) == 0 && script.modified < oldest_kept &&
+            platform::remove_file(dir, script.name))
             ++removed;
     }
-    for (const fs::path& temporary : temporaries) {
-        if (older_than(temporary, fresh) && fs::remove(temporary, ec)) ++removed;
+    for (const platform::own_file& temporary : temporaries) {
+        if (temporary.modified < oldest_kept && platform::remove_file(dir, temporary.name))
+            ++removed;
     }
     return removed;
 }
