@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "platform/process.h"
+#include "platform/shell.h"
 
 namespace desktop {
 
@@ -19,14 +20,9 @@ constexpr std::string_view opener = "xdg-open";
 // Viewers and browsers run on their own: nobody waits for them, and their output is not ours.
 const platform::spawn_options on_their_own{.working_folder = {}, .hidden = true, .detached = true};
 
-bool env_set(const char* name) {
-    const char* v = std::getenv(name);
-    return v != nullptr && v[0] != '\0';
-}
-
 }  // namespace
 
-bool desktop_session() { return env_set("DISPLAY") || env_set("WAYLAND_DISPLAY"); }
+bool desktop_session() { return platform::desktop_session(); }
 
 std::string find_in_path(const std::string& program) {
     const char* path = std::getenv("PATH");
@@ -52,7 +48,7 @@ std::vector<std::vector<std::string>> browser_commands(std::string_view browser_
     std::vector<std::vector<std::string>> out;
     std::string_view rest = browser_setting;
     while (!rest.empty()) {
-        const std::size_t colon = rest.find(':');
+        const std::size_t colon = rest.find(path_list_separator);
         const std::string_view entry = rest.substr(0, colon);
         rest = colon == std::string_view::npos ? std::string_view() : rest.substr(colon + 1);
         std::vector<std::string> argv;
@@ -88,9 +84,11 @@ std::vector<std::vector<std::string>> browser_commands(std::string_view browser_
 
 bool open_in_browser(const std::string& url) {
     const char* setting = std::getenv("BROWSER");
-    for (std::vector<std::string> argv : browser_commands(setting ? setting : "", url)) {
+    if (setting == nullptr || setting[0] == '\0')
+        return platform::open_with_default_application(url);
+    for (std::vector<std::string> argv : browser_commands(setting, url)) {
         const std::string program =
-            argv[0].find('/') != std::string::npos ? argv[0] : find_in_path(argv[0]);
+            argv[0].find_first_of("/\\") != std::string::npos ? argv[0] : find_in_path(argv[0]);
         if (program.empty()) continue;
         argv[0] = program;
         // Not waited for: a browser that stays open must not hold up the merge's answer.

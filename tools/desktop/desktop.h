@@ -7,7 +7,7 @@
 
 namespace desktop {
 
-/// True when a graphical session is there (DISPLAY or WAYLAND_DISPLAY set).
+/// True when a graphical session is there (DISPLAY or WAYLAND_DISPLAY set; always on Windows).
 bool desktop_session();
 
 /// The full path of program found in PATH; empty when it is not there.
@@ -18,13 +18,15 @@ std::string find_in_path(const std::string& program);
 bool open_on_desktop(const std::string& path);
 
 /// The command lines that $BROWSER (browser_setting) names for url, in the order to try:
-/// commands separated by colons, each split at blanks, "%s" replaced by the URL (and "%%"
-/// by "%"), the URL appended when no "%s" stands in it. Just xdg-open when it names none.
+/// commands separated by colons (semicolons on Windows), each split at blanks, "%s"
+/// replaced by the URL (and "%%" by "%"), the URL appended when no "%s" stands in it. Just
+/// xdg-open when it names none.
 std::vector<std::vector<std::string>> browser_commands(std::string_view browser_setting,
                                                        const std::string& url);
 
-/// Opens url in the user's browser ($BROWSER, else xdg-open) without waiting for it,
-/// whether or not a desktop session is there. False when no command could be started.
+/// Opens url in the user's browser ($BROWSER, else the desktop's default application:
+/// xdg-open, or the Windows shell) without waiting for it, whether or not a desktop session
+/// is there. False when no command could be started.
 bool open_in_browser(const std::string& url);
 
 }  // namespace desktop
