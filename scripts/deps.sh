@@ -7,6 +7,7 @@
 #                               tools/zorvexplorer/web/package-lock.json)
 #   scripts/deps.sh --test      also what the tests need (sanitizer runtimes come with g++;
 #                               the Windows cross build and wine, the browser, the package checks)
+#                               and the sources the Windows client is built from (below)
 #
 # VARNEX_WINE_ARCH=win64 leaves out 32-bit wine (and the i386 architecture it needs).
 set -euo pipefail
@@ -36,7 +37,9 @@ if [[ $with_tests == 1 ]]; then
         chromium chromium-driver python3-selenium
         # the Windows build and wine
         g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix
-        g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix wine wine64)
+        g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix wine wine64
+        # the Windows client: zlib built for mingw
+        libz-mingw-w64-dev)
     # The programs' home is 32-bit Windows; a machine without 32-bit wine runs the
     # x86_64 build under wine64 instead (.ci/wine.sh).
     [[ ${VARNEX_WINE_ARCH:-} == win64 ]] || wine32=(wine32:i386)
@@ -66,18 +69,13 @@ install_web_libraries() {
     (cd "$web_dir" && npm ci --no-audit --no-fund --loglevel=error)
 }
 
-if [[ ${#missing[@]} -eq 0 && ${#missing_wine32[@]} -eq 0 ]]; then
-    install_web_libraries
-    exit 0
-fi
-
 sudo=""
 [[ $(id -u) -ne 0 ]] && sudo="sudo"
 export DEBIAN_FRONTEND=noninteractive
 if [[ ${#missing_wine32[@]} -gt 0 ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
     $sudo dpkg --add-architecture i386
 fi
-$sudo apt-get update -qq
+[[ ${#missing[@]} -gt 0 || ${#missing_wine32[@]} -gt 0 ]] && $sudo apt-get update -qq
 if [[ ${#missing[@]} -gt 0 ]]; then
     echo "Installing: ${missing[*]}"
     $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
@@ -88,3 +86,50 @@ if [[ ${#missing_wine32[@]} -gt 0 ]]; then
         echo "32-bit wine could not be installed; the Windows tests will run the x86_64 build."
 fi
 install_web_libraries
+
+[[ $with_tests == 1 ]] || exit 0
+
+# ---- the Windows client's sources
+# Debian builds pugixml for Linux only. The Windows build compiles it from Debian's source
+# package, of the same version as the installed -dev package, unpacked into
+# third_party/debian-src (not tracked); the build itself fetches nothing.
+source_root=$(cd "$(dirname "$0")/.." && pwd)/third_party/debian-src
+deb_src_name=/etc/apt/sources.list.d/varnex-deb-src
+
+# The deb-src twin of every Debian entry already configured: the same mirrors and suites.
+write_deb_src_lists() {
+    awk 'BEGIN { RS = ""; ORS = "\n\n" }
+         /(^|\n)Types:[^\n]*(^| )deb( |\n|$)/ && /debian/ {
+             sub(/(^|\n)Types:[^\n]*/, "\nTypes: deb-src"); sub(/^\n/, ""); print }' \
+        /etc/apt/sources.list.d/*.sources 2>/dev/null | $sudo tee "$deb_src_name.sources" >/dev/null
+    sed -n 's/^deb \(.*debian.*\)$/deb-src \1/p' /etc/apt/sources.list 2>/dev/null |
+        $sudo tee "$deb_src_name.list" >/dev/null
+}
+
+fetch_source() {  # source-package binary-package: the source of the installed binary's version
+    local source=$1 binary=$2 version
+    version=$(dpkg-query -W -f='${source:Version}' "$binary")
+    [[ -f $source_root/$source/.version && $(cat "$source_root/$source/.version") == "$version" ]] &&
+        return 0
+    if ! grep -Rqs '^Types:.*deb-src\|^deb-src ' /etc/apt/sources.list /etc/apt/sources.list.d/; then
+        write_deb_src_lists
+    fi
+    echo "Fetching the source of $source $version"
+    local work
+    work=$(mktemp -d)
+    chmod 755 "$work"  # apt's own user fetches into it
+    # The source indexes are read once, the first time a source is missing.
+    if ! (cd "$work" && apt-get source -qq --only-source "$source=$version" >/dev/null 2>&1); then
+        $sudo apt-get update -qq
+        (cd "$work" && apt-get source -qq --only-source "$source=$version" >/dev/null)
+    fi
+    local unpacked
+    unpacked=$(find "$work" -mindepth 1 -maxdepth 1 -type d | head -n 1)
+    [[ -n $unpacked ]] || { echo "apt-get source $source=$version unpacked nothing" >&2; exit 1; }
+    mkdir -p "$source_root"
+    rm -rf "${source_root:?}/$source"
+    mv "$unpacked" "$source_root/$source"
+    echo "$version" >"$source_root/$source/.version"
+    rm -rf "$work"
+}
+fetch_source pugixml libpugixml-dev
