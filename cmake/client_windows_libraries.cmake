@@ -13,7 +13,8 @@ endif()
 
 add_library(varnex_pugixml STATIC ${pugixml_source}/pugixml.cpp)
 target_include_directories(varnex_pugixml SYSTEM PUBLIC ${pugixml_source})
-target_compile_options(varnex_pugixml PRIVATE -w)
+# Another project's code: no warnings of ours, and no debug information to make.
+target_compile_options(varnex_pugixml PRIVATE -w -g0)
 set(PUGIXML_INCLUDE_DIR ${pugixml_source})
 set(PUGIXML_LIBRARY varnex_pugixml)
 

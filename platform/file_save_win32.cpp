@@ -116,7 +116,7 @@ std::string save_file(const std::string& path, std::string_view data) {
     if (done) return {};
     const DWORD code = GetLastError();
     DeleteFileW(temp.c_str());
-    if (code == ERROR_SHARING_VIOLATION || code == ERROR_UNABLE_TO_REMOVE_REPLACED)
+    if (code == ERROR_SHARING_VIOLATION)
         return path + ": in use by another program that does not share it; left as it was";
     return path + ": " + system_error_text(code) + (exists ? "; left as it was" : "");
 }
