@@ -98,12 +98,22 @@ deb_src_name=/etc/apt/sources.list.d/varnex-deb-src
 
 # The deb-src twin of every Debian entry already configured: the same mirrors and suites.
 write_deb_src_lists() {
-    awk 'BEGIN { RS = ""; ORS = "\n\n" }
-         /(^|\n)Types:[^\n]*(^| )deb( |\n|$)/ && /debian/ {
-             sub(/(^|\n)Types:[^\n]*/, "\nTypes: deb-src"); sub(/^\n/, ""); print }' \
-        /etc/apt/sources.list.d/*.sources 2>/dev/null | $sudo tee "$deb_src_name.sources" >/dev/null
-    sed -n 's/^deb \(.*debian.*\)$/deb-src \1/p' /etc/apt/sources.list 2>/dev/null |
-        $sudo tee "$deb_src_name.list" >/dev/null
+    local stanzas=(/etc/apt/sources.list.d/*.sources) lines=/etc/apt/sources.list
+    if [[ -f ${stanzas[0]} ]]; then
+        awk 'BEGIN { RS = ""; ORS = "\n\n" }
+             /(^|\n)Types:[^\n]*(^| )deb( |\n|$)/ && /debian/ {
+                 sub(/(^|\n)Types:[^\n]*/, "\nTypes: deb-src"); sub(/^\n/, ""); print }' \
+            "${stanzas[@]}" | $sudo tee "$deb_src_name.sources" >/dev/null
+    fi
+    if [[ -f $lines ]]; then
+        sed -n 's/^deb \(.*debian.*\)$/deb-src \1/p' "$lines" | $sudo tee "$deb_src_name.list" >/dev/null
+    fi
+}
+
+has_debian_deb_src() {
+    grep -qs '^deb-src .*debian' /etc/apt/sources.list /etc/apt/sources.list.d/*.list ||
+        cat /etc/apt/sources.list.d/*.sources 2>/dev/null |
+        awk 'BEGIN { RS = "" } /Types:[^\n]*deb-src/ && /debian/ { found = 1 } END { exit !found }'
 }
 
 fetch_source() {  # source-package binary-package: the source of the installed binary's version
@@ -111,17 +121,16 @@ fetch_source() {  # source-package binary-package: the source of the installed b
     version=$(dpkg-query -W -f='${source:Version}' "$binary")
     [[ -f $source_root/$source/.version && $(cat "$source_root/$source/.version") == "$version" ]] &&
         return 0
-    if ! grep -Rqs '^Types:.*deb-src\|^deb-src ' /etc/apt/sources.list /etc/apt/sources.list.d/; then
-        write_deb_src_lists
-    fi
+    has_debian_deb_src || write_deb_src_lists
     echo "Fetching the source of $source $version"
-    local work
+    local work get=(apt-get source -qq --only-source "$source=$version")
+    # As root, into a folder of root's: apt's own user would have no way in.
+    [[ $(id -u) == 0 ]] && get+=(-o APT::Sandbox::User=root)
     work=$(mktemp -d)
-    chmod 755 "$work"  # apt's own user fetches into it
     # The source indexes are read once, the first time a source is missing.
-    if ! (cd "$work" && apt-get source -qq --only-source "$source=$version" >/dev/null 2>&1); then
+    if ! (cd "$work" && "${get[@]}" >/dev/null 2>&1); then
         $sudo apt-get update -qq
-        (cd "$work" && apt-get source -qq --only-source "$source=$version" >/dev/null)
+        (cd "$work" && "${get[@]}" >/dev/null)
     fi
     local unpacked
     unpacked=$(find "$work" -mindepth 1 -maxdepth 1 -type d | head -n 1)
