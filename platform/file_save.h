@@ -19,7 +19,8 @@ namespace platform {
 /// POSIX:
 /// - a symbolic link is followed and its target written, except a link of another user in
 ///   a sticky folder that all may write, unless that user owns the folder (the kernel's
-///   protected_symlinks rule), which is refused, at every link of a chain;
+///   protected_symlinks rule, kept whether the kernel keeps it or not), which is refused;
+///   every link on the way is checked, in the path's folders as at its end;
 /// - a new file, or a regular file of ours with one link, is replaced atomically (rename),
 ///   keeping its group and mode (setuid and setgid dropped);
 /// - a regular file with more links or another owner, and a file of ours in a folder where

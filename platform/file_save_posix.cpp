@@ -51,22 +51,56 @@ bool may_follow(const struct stat& link, const struct stat& folder) {
            link.st_uid == folder.st_uid;
 }
 
-// The path that a write to path lands on: symbolic links followed to the end (which need
-// not exist yet), each one checked by may_follow. Empty with error set for a loop, an
-// unreadable link or one that may not be followed.
-std::string follow_links(std::string path, std::string& error) {
-    for (int hop = 0; hop < max_link_hops; ++hop) {
-        // The link is checked and read through one descriptor: what was checked is what is read.
-        const unique_fd link(::open(path.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+std::vector<std::string> components_of(std::string_view path) {
+    std::vector<std::string> out;
+    std::size_t start = 0;
+    while (start <= path.size()) {
+        const std::size_t slash = std::min(path.find('/', start), path.size());
+        if (slash > start) out.emplace_back(path.substr(start, slash - start));
+        start = slash + 1;
+    }
+    return out;
+}
+
+// The path that a write to path lands on, resolved here rather than by the kernel so that
+// every symbolic link on the way, in a folder of the path as much as at its end, is
+// checked by may_follow (the kernel checks only when fs.protected_symlinks is set). The
+// result holds no link; its last part need not exist yet. Empty with error set for a loop,
+// an unreadable link or one that may not be followed.
+std::string resolve_for_write(const std::string& path, std::string& error) {
+    std::vector<std::string> todo = components_of(path);
+    std::reverse(todo.begin(), todo.end());  // the next component at the back
+    std::string done;                        // "" stands for the root
+    int hops = 0;
+    while (!todo.empty()) {
+        const std::string part = std::move(todo.back());
+        todo.pop_back();
+        if (part == ".") continue;
+        if (part == "..") {
+            done.resize(done.empty() ? 0 : done.rfind('/'));
+            continue;
+        }
+        const std::string folder = done.empty() ? "/" : done;
+        const std::string next = done + "/" + part;
+        // The link is checked and read through one descriptor: what was checked is what is
+        // read. Anything that is not there or not a link is the kernel's to judge later.
+        const unique_fd link(::open(next.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
         struct stat st {};
-        if (!link.valid() || ::fstat(link.get(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
-        struct stat folder {};
-        if (::stat(folder_of(path).c_str(), &folder) != 0) {
-            error = errno_text(folder_of(path));
+        if (!link.valid() || ::fstat(link.get(), &st) != 0 || !S_ISLNK(st.st_mode)) {
+            done = next;
+            continue;
+        }
+        if (++hops > max_link_hops) {
+            error = path + ": too many levels of symbolic links";
             return {};
         }
-        if (!may_follow(st, folder)) {
-            error = path +
+        struct stat holder {};
+        if (::stat(folder.c_str(), &holder) != 0) {
+            error = errno_text(folder);
+            return {};
+        }
+        if (!may_follow(st, holder)) {
+            error = next +
                     ": a symbolic link of another user in a sticky folder that all may write; "
                     "not followed, nothing written";
             return {};
@@ -74,14 +108,15 @@ std::string follow_links(std::string path, std::string& error) {
         std::vector<char> target(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : 255) + 1);
         const ssize_t n = ::readlinkat(link.get(), "", target.data(), target.size());
         if (n < 0 || static_cast<std::size_t>(n) >= target.size()) {
-            error = path + ": cannot read the symbolic link";
+            error = next + ": cannot read the symbolic link";
             return {};
         }
-        const std::string to(target.data(), static_cast<std::size_t>(n));
-        path = to.starts_with('/') ? to : folder_of(path) + "/" + to;
+        const std::string_view to(target.data(), static_cast<std::size_t>(n));
+        if (to.starts_with('/')) done.clear();
+        const std::vector<std::string> more = components_of(to);
+        todo.insert(todo.end(), more.rbegin(), more.rend());
     }
-    error = path + ": too many levels of symbolic links";
-    return {};
+    return done.empty() ? "/" : done;
 }
 
 // Removes temporary files for target that a killed client left: ours, regular, and older
@@ -209,7 +244,7 @@ std::string save_file(const std::string& path, std::string_view data) {
     if (const std::string problem = output_name_problem(path, path_style::posix); !problem.empty())
         return path + ": " + problem + "; nothing written";
     std::string error;
-    const std::string target = follow_links(path, error);
+    const std::string target = resolve_for_write(path, error);
     if (target.empty()) return error;
     remove_stale_temps(folder_of(target), name_of(target));
     struct stat st {};
