@@ -1,6 +1,7 @@
 #include <objbase.h>
 #include <shellapi.h>
 
+#include "platform/process.h"
 #include "platform/shell.h"
 #include "platform/text_win32.h"
 
@@ -17,6 +18,12 @@ bool open_with_default_application(const std::string& target) {
         ShellExecuteW(nullptr, L"open", wide.c_str(), nullptr, nullptr, SW_SHOWNORMAL));
     if (SUCCEEDED(com)) CoUninitialize();
     return result > 32;
+}
+
+bool start_viewer(const std::vector<std::string>& argv) {
+    // Shown: a hidden start would hide the browser's window too. Detached, so that it does
+    // not share the console of a client that the service started without a window.
+    return spawn(argv, {.working_folder = {}, .hidden = false, .detached = true}).valid();
 }
 
 }  // namespace platform

@@ -170,7 +170,9 @@ TEST(merge_ui_for, follows_the_setting_then_the_desktop) {
 TEST(browser_commands, reads_the_browser_setting_as_a_list_of_commands) {
     using commands = std::vector<std::vector<std::string>>;
     const std::string url = "http://127.0.0.1:5/t/";
-    EXPECT_EQ(desktop::browser_commands("", url), (commands{{"xdg-open", url}}));
+    // Naming none leaves the page to the desktop's default application.
+    EXPECT_EQ(desktop::browser_commands("", url), commands{});
+    EXPECT_EQ(desktop::browser_commands(" : ", url), commands{});
     EXPECT_EQ(desktop::browser_commands("firefox", url), (commands{{"firefox", url}}));
     EXPECT_EQ(desktop::browser_commands("w3m -o x:lynx %s --now:", url),
               (commands{{"w3m", "-o", "x", url}, {"lynx", url, "--now"}}));

@@ -5,7 +5,6 @@
 #include <filesystem>
 #include <string_view>
 
-#include "platform/process.h"
 #include "platform/shell.h"
 
 namespace desktop {
@@ -14,11 +13,6 @@ namespace {
 
 // PATH's separator: ";" where paths hold drive colons.
 constexpr char path_list_separator = std::filesystem::path::preferred_separator == '\\' ? ';' : ':';
-
-constexpr std::string_view opener = "xdg-open";
-
-// Viewers and browsers run on their own: nobody waits for them, and their output is not ours.
-const platform::spawn_options on_their_own{.working_folder = {}, .hidden = true, .detached = true};
 
 }  // namespace
 
@@ -78,21 +72,18 @@ std::vector<std::vector<std::string>> browser_commands(std::string_view browser_
         if (!placed) argv.push_back(url);
         out.push_back(std::move(argv));
     }
-    if (out.empty()) out.push_back({std::string(opener), url});
     return out;
 }
 
 bool open_in_browser(const std::string& url) {
     const char* setting = std::getenv("BROWSER");
-    if (setting == nullptr || setting[0] == '\0')
-        return platform::open_with_default_application(url);
-    for (std::vector<std::string> argv : browser_commands(setting, url)) {
-        const std::string program =
-            argv[0].find_first_of("/\\") != std::string::npos ? argv[0] : find_in_path(argv[0]);
-        if (program.empty()) continue;
-        argv[0] = program;
+    const std::vector<std::vector<std::string>> commands =
+        browser_commands(setting != nullptr ? setting : "", url);
+    // No browser named: the desktop's own way of opening a page.
+    if (commands.empty()) return platform::open_with_default_application(url);
+    for (const std::vector<std::string>& argv : commands) {
         // Not waited for: a browser that stays open must not hold up the merge's answer.
-        if (platform::spawn(argv, on_their_own).valid()) return true;
+        if (platform::start_viewer(argv)) return true;
     }
     return false;
 }

@@ -19,14 +19,16 @@ bool open_on_desktop(const std::string& path);
 
 /// The command lines that $BROWSER (browser_setting) names for url, in the order to try:
 /// commands separated by colons (semicolons on Windows), each split at blanks, "%s"
-/// replaced by the URL (and "%%" by "%"), the URL appended when no "%s" stands in it. Just
-/// xdg-open when it names none.
+/// replaced by the URL (and "%%" by "%"), the URL appended when no "%s" stands in it. None
+/// when it names none.
 std::vector<std::vector<std::string>> browser_commands(std::string_view browser_setting,
                                                        const std::string& url);
 
-/// Opens url in the user's browser ($BROWSER, else the desktop's default application:
-/// xdg-open, or the Windows shell) without waiting for it, whether or not a desktop session
-/// is there. False when no command could be started.
+/// Opens url in the user's browser without waiting for it, whether or not a desktop session
+/// is there: the first command of $BROWSER that starts (platform::start_viewer: a program
+/// named without a folder is found as the platform finds commands), else, when $BROWSER
+/// names none, the desktop's default application (xdg-open, or the Windows shell). False
+/// when no command could be started.
 bool open_in_browser(const std::string& url);
 
 }  // namespace desktop
