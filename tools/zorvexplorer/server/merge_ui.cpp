@@ -1,9 +1,10 @@
 #include "tools/zorvexplorer/server/merge_ui.h"
 
 #include <charconv>
-#include <filesystem>
 #include <string_view>
 
+#include "platform/file_save.h"
+#include "platform/folder.h"
 #include "platform/path_style.h"
 #include "tools/zorvexplorer/files/file_io.h"
 #include "tools/zorvexplorer/pages/html_escape.h"
@@ -74,29 +75,28 @@ conflict_resolver merge_page_resolver(std::string work_dir, merge_session_option
             return options.open_page && options.open_page(launcher);
         };
         merge_session_result result = run_merge_session(merged, output, save, session);
-        std::error_code ignored;
-        if (!launcher.empty()) std::filesystem::remove(launcher, ignored);
+        if (!launcher.empty()) {
+            // Through the platform, which reads the name in the system's code page.
+            const platform::split_path where =
+                platform::split_folder(launcher, platform::native_path_style());
+            (void)platform::remove_file(where.folder, where.name);
+        }
         return result;
     };
 }
 
 std::size_t prune_merge_launchers(const std::string& work_dir,
                                   std::chrono::milliseconds older_than) {
-    namespace fs = std::filesystem;
     if (work_dir.empty()) return 0;
-    const auto before = fs::file_time_type::clock::now() - older_than;
+    const std::string folder = launcher_folder(work_dir);
+    const auto before = std::chrono::system_clock::now() - older_than;
     std::size_t removed = 0;
-    std::error_code ec;
-    for (fs::directory_iterator it(launcher_folder(work_dir), ec), end; !ec && it != end;
-         it.increment(ec)) {
-        const std::string name = it->path().filename().string();
-        if (!name.starts_with(std::string(merge_launcher_prefix) + "-") ||
-            !name.ends_with(merge_launcher_suffix))
+    // Regular files of ours only: no link, folder or other user's file is touched.
+    for (const platform::own_file& f : platform::own_files_in(folder)) {
+        if (!f.name.starts_with(std::string(merge_launcher_prefix) + "-") ||
+            !f.name.ends_with(merge_launcher_suffix) || f.modified >= before)
             continue;
-        std::error_code e;
-        if (!it->is_regular_file(e) || it->is_symlink(e) || it->last_write_time(e) >= before || e)
-            continue;
-        if (fs::remove(it->path(), e)) ++removed;
+        if (platform::remove_file(folder, f.name)) ++removed;
     }
     return removed;
 }

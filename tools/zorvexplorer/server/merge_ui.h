@@ -41,9 +41,10 @@ std::string merge_page_launcher(const std::string& url);
 /// offered, and the reason logged: the URL never stands on a command line.
 conflict_resolver merge_page_resolver(std::string work_dir, merge_session_options options);
 
-/// Removes the launcher files in work_dir's launcher folder (regular files named as above)
-/// last written before older_than ago: those of merges that ended without removing theirs
-/// (a client that was killed). Files of a page still opening are younger. How many went.
+/// Removes the launcher files in work_dir's launcher folder (regular files of ours named as
+/// above, platform::own_files_in) last written before older_than ago: those of merges that
+/// ended without removing theirs (a client that was killed). Files of a page still opening
+/// are younger. How many went.
 std::size_t prune_merge_launchers(const std::string& work_dir,
                                   std::chrono::milliseconds older_than);
 
