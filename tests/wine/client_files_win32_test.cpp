@@ -8,6 +8,7 @@
 #include <set>
 #include <string>
 
+#include "platform/display_text.h"
 #include "platform/file_read.h"
 #include "platform/file_save.h"
 #include "platform/folder.h"
@@ -262,6 +263,21 @@ TEST(folder_win32, makes_folders_new_files_and_lists_and_removes_its_own) {
     EXPECT_TRUE(platform::own_files_in(pages).empty());
     put(pages + "\\blocker", "a file");
     EXPECT_NE(platform::make_folders(pages + "\\blocker\\sub"), "") << "a file is in the way";
+}
+
+TEST(display_utf8_win32, shows_names_of_the_code_page_in_utf8) {
+    struct row {
+        const wchar_t* name;  // as the user typed it
+        const char* utf8;     // as pages show it
+    };
+    for (const row r : {row{L"a.txt", "a.txt"}, row{L"Mine (ours)", "Mine (ours)"},
+                        row{L"caf\u00e9 \u00c4rger.txt", "caf\xc3\xa9 \xc3\x84rger.txt"},
+                        row{L"C:\\D\u00fcr\\\u00fc.txt", "C:\\D\xc3\xbcr\\\xc3\xbc.txt"}}) {
+        // What the program is given: the name in the system's code page.
+        const std::string given = narrow_from_wide(r.name);
+        if (wide_from_narrow(given) != r.name) continue;  // the code page cannot hold it
+        EXPECT_EQ(platform::display_utf8(given), r.utf8) << given;
+    }
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <optional>
 #include <vector>
 
+#include "platform/display_text.h"
 #include "platform/file_save.h"
 #include "platform/path_style.h"
 #include "tools/zorvexplorer/diff/binary_compare.h"
@@ -135,6 +136,16 @@ contributor_texts read_contributors(const request& r) {
     return result;
 }
 
+// Names as pages show them, in UTF-8 (on Windows they come in the system's code page). The
+// merge's conflict labels carry them the same way, so that a page shows its markers as the
+// output will hold them.
+names shown(const names& in) {
+    names out;
+    out.reserve(in.size());
+    for (const std::string& name : in) out.push_back(platform::display_utf8(name));
+    return out;
+}
+
 outcome failed(std::string reason) { return {boolean_response(false), "false: " + reason}; }
 
 outcome run_compare(const request& r, const client_context& context) {
@@ -145,7 +156,7 @@ outcome run_compare(const request& r, const client_context& context) {
     std::vector<std::string_view> languages;
     for (std::size_t k = 0; k < r.contributors.size(); ++k)
         languages.push_back(first_language_of({r.display_names[k], r.contributors[k]}));
-    const compare_page page = build_compare_page(r.display_names, in.texts, in.facts, languages);
+    const compare_page page = build_compare_page(shown(r.display_names), in.texts, in.facts, languages);
     std::string error;
     const std::string dir =
         platform::join_path(context.work_dir, compare_folder, platform::native_path_style());
@@ -162,8 +173,7 @@ outcome run_compare(const request& r, const client_context& context) {
     prune_pages(dir, context.pages);
     prune_shared_scripts(dir);
     if (context.show_page) context.show_page(path);
-    return {boolean_response(true), "true: page " + path,
-            "page " + path + ": " + page.changes};
+    return {boolean_response(true), "true: page " + path, "page " + path + ": " + page.changes};
 }
 
 outcome run_merge(const request& r, const client_context& context, merge_cancel& cancel) {
@@ -181,15 +191,15 @@ outcome run_merge(const request& r, const client_context& context, merge_cancel&
                           " left untouched");
         }
     }
-    const merge_result merged = merge_contributors(in.texts, r.display_names);
+    const merge_result merged = merge_contributors(in.texts, shown(r.display_names));
     // The one way the output is written, whether the user resolved the merge or not.
     const auto write_output = [&](const std::string& text) {
         return write_output_file(*r.output, encode_text(text, in.first_encoding, in.first_had_bom));
     };
     std::string not_shown;
     if (!merged.clean() && !merged.chunks.empty() && context.resolve_conflicts) {
-        const merge_session_result s =
-            context.resolve_conflicts(merged, *r.output, write_output, cancel);
+        const merge_session_result s = context.resolve_conflicts(
+            merged, platform::display_utf8(*r.output), write_output, cancel);
         switch (s.end) {
             case merge_session_end::saved:
                 return {boolean_response(true),

@@ -73,8 +73,8 @@ class merge_cancel {
     std::function<void()> on_cancel_;
 };
 
-/// Takes a merge with conflicts to the user: given the merge, the output's name, the
-/// output's writer and the signal that the answer is no longer wanted, returns how the
+/// Takes a merge with conflicts to the user: given the merge, the output's name as the user
+/// is shown it (UTF-8), the output's writer and the signal that the answer is no longer wanted, returns how the
 /// user (or that signal) ended it.
 using conflict_resolver = std::function<merge_session_result(
     const merge_result&, const std::string&, const output_writer&, merge_cancel&)>;
