@@ -154,9 +154,11 @@ class pipe {
     impl* impl_ = nullptr;
 };
 
-/// Waits until an instance of name is available (WaitNamedPipeA). POSIX: true as soon as a
-/// live server listens on the name with room for a client, false once timeout_ms has
-/// passed; it never makes a connection.
+/// Waits until an instance of name is available, true as soon as one is, false once
+/// timeout_ms has passed; it never makes a connection. A name that nobody serves yet is
+/// waited for too (a service that is starting): POSIX: until a live server listens on it with
+/// room for a client; Windows: WaitNamedPipeA, tried again at short intervals while no
+/// instance exists, since it fails at once then.
 [[nodiscard]] bool wait_named_pipe(std::string_view name, std::uint32_t timeout_ms);
 
 /// Whether a live server holds name, with room for a client or not: a server whose queue

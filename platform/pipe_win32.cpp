@@ -24,6 +24,9 @@ namespace {
 // How long pipe::open keeps trying a pipe whose instances are all busy.
 constexpr ULONGLONG busy_retry_ms = 10000;
 
+// How often wait_named_pipe looks again for a pipe that has no instance yet.
+constexpr DWORD absent_pipe_poll_ms = 10;
+
 // What an owner-only pipe grants its owner (FILE_ALL_ACCESS), and the runtime's flag that
 // lets the handle be inherited, as the service has always asked; no child is started with
 // inherited handles.
@@ -382,7 +385,21 @@ void pipe::close() {
 
 bool wait_named_pipe(std::string_view name, std::uint32_t timeout_ms) {
     const std::string text(name);
-    return WaitNamedPipeA(text.c_str(), timeout_ms) != 0;
+    const ULONGLONG start = GetTickCount64();
+    for (;;) {
+        const ULONGLONG spent = GetTickCount64() - start;
+        const DWORD left = spent >= timeout_ms ? 0 : static_cast<DWORD>(timeout_ms - spent);
+        // 0 would mean the pipe's own default time-out: 1 is the shortest wait there is.
+        if (WaitNamedPipeA(text.c_str(), std::max<DWORD>(left, 1))) return true;
+        // WaitNamedPipeA fails at once while no instance exists, as when a service that was
+        // just started has not made its pipe yet: look again shortly, up to the time-out, as
+        // a socket that is not there yet is waited for on POSIX. Busy instances were waited
+        // for by the call itself.
+        const DWORD error = GetLastError();
+        if ((error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) || left == 0)
+            return false;
+        Sleep(std::min<DWORD>(absent_pipe_poll_ms, left));
+    }
 }
 
 bool pipe_is_served(std::string_view name) {

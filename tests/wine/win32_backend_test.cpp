@@ -240,6 +240,32 @@ TEST(win32_pipe, a_busy_server_is_served_and_a_pair_wait_that_timed_out_is_taken
     EXPECT_TRUE(platform::pipe_is_served(a));
 }
 
+TEST(win32_pipe, a_wait_takes_up_a_pipe_that_appears_before_its_time_out) {
+    struct row {
+        const char* what;
+        int appears_after_ms;  // -1: never
+        std::uint32_t wait_ms;
+        bool available;
+    };
+    for (const row r : {row{"a pipe made during the wait", 200, 10000, true},
+                        row{"a pipe that never comes", -1, 300, false}}) {
+        SCOPED_TRACE(r.what);
+        const std::string name = unique_pipe_name("appears");
+        pipe server;
+        auto maker = std::async(std::launch::async, [&] {
+            if (r.appears_after_ms < 0) return;
+            std::this_thread::sleep_for(std::chrono::milliseconds(r.appears_after_ms));
+            server = pipe::create_server(name, options(pipe_access::duplex));
+        });
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(platform::wait_named_pipe(name, r.wait_ms), r.available);
+        const auto waited = std::chrono::steady_clock::now() - start;
+        maker.get();
+        // Not the answer of the first look: the wait lasted until the pipe came, or its end.
+        EXPECT_GE(waited, std::chrono::milliseconds(r.available ? r.appears_after_ms : r.wait_ms));
+    }
+}
+
 TEST(win32_pipe, a_read_gives_up_when_the_peer_of_the_watched_pipe_goes) {
     for (const bool peer_goes : {true, false}) {
         const std::string in = unique_pipe_name("answer"), front = unique_pipe_name("front");
