@@ -260,11 +260,19 @@ def without_page(s):
           and "ro.txt: read-only; left untouched" in log, log)
 
 
+# The merge page's merge: two conflicts, the first and the last line.
+PAGE_MINE = "ALPHA mine\nbeta\ngamma\ndelta\nEPSILON mine\n"
+PAGE_THEIRS = "alpha theirs\nbeta\ngamma\ndelta\nepsilon theirs\n"
+
+
 def merge_page(s):
-    """The merge page of the Windows client, in Linux's headless Chromium."""
+    """The merge page of the Windows client, in Linux's headless Chromium, driven by its keys
+    and buttons as a person would."""
     try:
         from varnex_browser import HAVE_SELENIUM, CHROMIUM, CHROMEDRIVER, start_chromium
+        from selenium.webdriver.common.action_chains import ActionChains
         from selenium.webdriver.common.by import By
+        from selenium.webdriver.common.keys import Keys
     except ImportError:
         HAVE_SELENIUM = False
     if not HAVE_SELENIUM or not all(os.access(p, os.X_OK) for p in (CHROMIUM, CHROMEDRIVER)):
@@ -276,22 +284,60 @@ def merge_page(s):
     s.env["ZORV_MERGE_HEARTBEAT_MS"] = "5000"
     record = os.path.join(s.root, "opened-merge.rec")
     s.env["RECORD_ARGV_FILE"] = winpath(record)
-    s.write("page-out.txt", "before\n")
-    child = s.start_trelmerge(["-base", "base.txt", "mine.txt", "theirs.txt", "-out",
-                               "page-out.txt", "-fname", "Base", "-fname", "Mine",
-                               "-fname", "Theirs"])
+    s.write("page-mine.txt", PAGE_MINE)
+    s.write("page-theirs.txt", PAGE_THEIRS)
     browser = None
-    try:
+    child = None
+
+    def start_merge(out):
+        """Starts a merge into out; the launcher's path and the page's URL, or empty texts."""
+        if os.path.exists(record):
+            os.remove(record)  # record_argv does not replace a record on Windows
+        s.write(out, "before\n")
+        started = s.start_trelmerge(["-base", "base.txt", "page-mine.txt", "page-theirs.txt",
+                                     "-out", out, "-fname", "Base", "-fname", "Mine",
+                                     "-fname", "Theirs"])
         opened = wait_for(lambda: read_records(record), 90)
         launcher = linux_path(opened[2]) if len(opened) == 3 else ""
-        check("the merge page's launcher was handed to the browser from the work directory",
-              os.path.dirname(launcher) == os.path.join(s.work_dir, "merge"), repr(opened))
         text = open(launcher).read() if os.path.isfile(launcher) else ""
         found = re.search(r'content="0;url=(http://127\.0\.0\.1:\d+/[0-9a-f]+/)"', text)
-        check("the launcher leads to the page on 127.0.0.1 under its token", found, text)
-        if not found:
+        return started, launcher, found.group(1) if found else "", opened, text
+
+    def ended(process):
+        try:
+            return process.wait(timeout=60)
+        except subprocess.TimeoutExpired:
+            return "still running"
+
+    def text_of(element_id):
+        return browser.find_element(By.ID, element_id).text
+
+    def keys(*pressed, ctrl=False):
+        chain = ActionChains(browser)
+        if ctrl:
+            chain.key_down(Keys.CONTROL)
+        chain.send_keys(*pressed)
+        if ctrl:
+            chain.key_up(Keys.CONTROL)
+        chain.perform()
+
+    def result_lines():
+        """The result's lines, without the empty one behind the last line feed."""
+        lines = browser.execute_script(
+            "return [...document.querySelectorAll('#result .cm-line')].map(l => l.textContent)")
+        return lines[:-1] if lines and lines[-1] == "" else lines
+
+    def open_page(url):
+        browser.get(url)
+        return wait_for(lambda: text_of("remaining"), 20)
+
+    try:
+        child, launcher, url, opened, text = start_merge("page-out.txt")
+        check("the merge page's launcher was handed to the browser from the work directory",
+              os.path.dirname(launcher) == os.path.join(s.work_dir, "merge"), repr(opened))
+        check("the launcher leads to the page on 127.0.0.1 under its token", url != "", text)
+        if not url:
             return
-        url = found.group(1)
         parts = urllib.parse.urlsplit(url)
 
         def status(path, host):
@@ -308,51 +354,74 @@ def merge_page(s):
                                  ("for a foreign host", parts.path, "evil.example:%d" % parts.port)):
             code = status(path, host)
             check("a request %s is refused (%s)" % (what, code), code == 403)
+
         browser = start_chromium(s.root)
-        browser.get(url)
-        conflict = browser.find_element(By.ID, "conflict-1")
-        check("the page shows the conflict with the display names",
-              [h.text for h in conflict.find_elements(By.TAG_NAME, "h3")]
+        check("the page's script runs and counts the conflicts",
+              open_page(url) == "2 of 2 conflicts left", text_of("remaining") if browser else "")
+        check("the page shows the sides with the display names",
+              [h.text for h in browser.find_elements(By.CSS_SELECTOR, "div.side h3")]
               == ["Left: Mine", "Base: Base", "Right: Theirs"])
-        conflict.find_element(By.CSS_SELECTOR, "button[data-take=right]").click()
+        check("nothing is saved while a conflict is open",
+              not browser.find_element(By.ID, "save").is_enabled())
+        steps = [
+            # keys, the conflict shown, the result's first and last two lines, what is left
+            ("1", "Conflict 1 of 2", ["ALPHA mine", "beta"], "1 of 2 conflicts left"),
+            ("n", "Conflict 2 of 2", ["ALPHA mine", "beta"], "1 of 2 conflicts left"),
+            ("3", "Conflict 2 of 2", ["ALPHA mine", "beta", "EPSILON mine", "epsilon theirs"],
+             "All 2 conflicts resolved"),
+            ("p", "Conflict 1 of 2", ["ALPHA mine", "beta"], "All 2 conflicts resolved"),
+            ("2", "Conflict 1 of 2", ["alpha theirs", "beta"], "All 2 conflicts resolved"),
+        ]
+        for pressed, title, lines, left in steps:
+            keys(pressed)
+            got = (text_of("conflict-title"), result_lines(), text_of("remaining"))
+            check("key %s: %s, %s" % (pressed, title, left),
+                  got[0] == title and got[1][:len(lines[:2])] == lines[:2]
+                  and (len(lines) == 2 or got[1][-len(lines[2:]):] == lines[2:])
+                  and got[2] == left, repr(got))
+        browser.save_screenshot(os.path.join(s.root, "merge-page.png"))
         browser.find_element(By.ID, "save").click()
-        try:
-            status = child.wait(timeout=60)
-        except subprocess.TimeoutExpired:
-            status = "still running"
-        check("saving on the page ends trelmerge.exe with 0 (got %s)" % status, status == 0,
-              s.log())
-        check("the output holds the side taken on the page",
-              s.read("page-out.txt") == THEIRS.encode(),
+        status_code = ended(child)
+        check("the Save button ends trelmerge.exe with 0 (got %s)" % status_code,
+              status_code == 0, s.log())
+        check("the output holds the sides taken on the page",
+              s.read("page-out.txt")
+              == b"alpha theirs\nbeta\ngamma\ndelta\nEPSILON mine\nepsilon theirs\n",
               repr(s.read("page-out.txt")))
+        check("the page says it saved", wait_for(
+            lambda: text_of("done-note").startswith("Saved "), 10), text_of("done-note"))
         check("the launcher is removed when the merge ends", not os.path.exists(launcher))
 
+        # The base on both conflicts by keys, saved with Ctrl+S.
+        child, _, url, opened, text = start_merge("page-base.txt")
+        check("a second merge page opens (%s)" % url,
+              url != "" and open_page(url) == "2 of 2 conflicts left", text)
+        keys("0", "n", "0")
+        keys("s", ctrl=True)
+        status_code = ended(child)
+        check("taking the base by keys and Ctrl+S end trelmerge.exe with 0 (got %s)" % status_code,
+              status_code == 0 and s.read("page-base.txt") == BASE.encode(),
+              repr(s.read("page-base.txt")))
+
         # A page that stops reporting (its tab closed) ends the merge with -1, untouched.
-        os.remove(record)  # record_argv does not replace a record on Windows
-        child = s.start_trelmerge(["-base", "base.txt", "mine.txt", "theirs.txt", "-out",
-                                   "page-out.txt"])
-        opened = wait_for(lambda: read_records(record), 90)
-        text = open(linux_path(opened[2])).read() if len(opened) == 3 else ""
-        found = re.search(r'content="0;url=(http://[^"]+)"', text)
-        if found:
+        child, _, url, opened, text = start_merge("page-closed.txt")
+        if url:
             first = browser.current_window_handle
             browser.switch_to.new_window("tab")
-            browser.get(found.group(1))
+            # Closed once its script has reported: a page never opened waits longer.
+            open_page(url)
             browser.close()
             browser.switch_to.window(first)
         closed = time.monotonic()
-        try:
-            status = child.wait(timeout=60)
-        except subprocess.TimeoutExpired:
-            status = "still running"
+        status_code = ended(child)
         check("a closed page ends trelmerge.exe with -1 within the heartbeat's limit "
-              "(%s after %.0f s)" % (status, time.monotonic() - closed),
-              found and status == FAILED and time.monotonic() - closed < 20, s.log())
-        check("the output was left as it was", s.read("page-out.txt") == THEIRS.encode())
+              "(%s after %.0f s)" % (status_code, time.monotonic() - closed),
+              url != "" and status_code == FAILED and time.monotonic() - closed < 20, s.log())
+        check("the output was left as it was", s.read("page-closed.txt") == b"before\n")
     finally:
         if browser is not None:
             browser.quit()
-        if child.poll() is None:
+        if child is not None and child.poll() is None:
             child.kill()
             child.wait()
 
