@@ -90,7 +90,7 @@ exports=$(i686-w64-mingw32-objdump -p "$build_root/win32/bin/trelmerge.exe")
 check "the 32-bit trelmerge.exe exports _trelmerge_trelmerge_msg_table_adr" \
     grep -Eq '^\s*\[ *[0-9]+\] _trelmerge_trelmerge_msg_table_adr$' <<<"$exports"
 # Linked statically: nothing but the system's own DLLs, so the zip runs on a bare Windows.
-system_dlls='^(ADVAPI32|KERNEL32|msvcrt|ole32|SHELL32|USER32|WS2_32|CRYPT32|PSAPI)\.dll$'
+system_dlls='^(ADVAPI32|IPHLPAPI|KERNEL32|msvcrt|ole32|SHELL32|USER32|WS2_32|CRYPT32|PSAPI)\.dll$'
 imports=$(i686-w64-mingw32-objdump -p "$build_root/win32/bin/zorvexplorer.exe" |
     sed -n 's/^\s*DLL Name: //p')
 only_system_dlls() { ! grep -Eiv "$system_dlls" <<<"$imports"; }

@@ -295,8 +295,8 @@ def merge_page(s):
             os.remove(record)  # record_argv does not replace a record on Windows
         s.write(out, "before\n")
         started = s.start_trelmerge(["-base", "base.txt", "page-mine.txt", "page-theirs.txt",
-                                     "-out", out, "-fname", "Base", "-fname", "Mine",
-                                     "-fname", "Theirs"])
+                                     "-out", out, "-fname", "Base", "-fname", "M\u00eene",
+                                     "-fname", "Th\u00e9irs"])
         opened = wait_for(lambda: read_records(record), 90)
         launcher = linux_path(opened[2]) if len(opened) == 3 else ""
         text = open(launcher).read() if os.path.isfile(launcher) else ""
@@ -358,9 +358,15 @@ def merge_page(s):
         browser = start_chromium(s.root)
         check("the page's script runs and counts the conflicts",
               open_page(url) == "2 of 2 conflicts left", text_of("remaining") if browser else "")
-        check("the page shows the sides with the display names",
-              [h.text for h in browser.find_elements(By.CSS_SELECTOR, "div.side h3")]
-              == ["Left: Mine", "Base: Base", "Right: Theirs"])
+        # Display names that are not ASCII reach the client in the code page and the page
+        # in UTF-8.
+        headings = [h.text for h in browser.find_elements(By.CSS_SELECTOR, "div.side h3")]
+        check("the page shows the sides with the display names, not ASCII ones too",
+              headings == ["Left: M\u00eene", "Base: Base", "Right: Th\u00e9irs"],
+              repr(headings))
+        markers = [line for line in result_lines() if line.startswith(("<<<", ">>>"))]
+        check("the result's conflict markers carry the display names",
+              markers[:2] == ["<<<<<<< M\u00eene", ">>>>>>> Th\u00e9irs"], repr(markers))
         check("nothing is saved while a conflict is open",
               not browser.find_element(By.ID, "save").is_enabled())
         steps = [
