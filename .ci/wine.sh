@@ -7,7 +7,8 @@
 # are also built for x86_64 with the tests and run under wine64.
 #
 # Environment: VARNEX_WIN_BUILD_ROOT (default build-test), VARNEX_WINE_ARCH=win32|win64
-# forces the build that runs under wine.
+# forces the build that runs under wine, VARNEX_DEPS_DONE=1 says that `scripts/deps.sh
+# --test` has run already.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source_dir=$PWD
@@ -16,7 +17,7 @@ mkdir -p "$build_root"
 build_root=$(cd "$build_root" && pwd)
 export DEBIAN_FRONTEND=noninteractive
 
-scripts/deps.sh --test
+[ "${VARNEX_DEPS_DONE:-}" = 1 ] || scripts/deps.sh --test
 
 # ---- wine, and whether it runs 32-bit programs here
 export WINEDEBUG=-all
@@ -79,31 +80,9 @@ build_tree win32 i686-w64-mingw32 "$([[ $arch == win32 ]] && echo 1 || echo 0)"
 [[ $arch == win64 ]] && build_tree win64 x86_64-w64-mingw32 1
 
 # ---- the 32-bit programs as they leave: exports, imports and the zip
-checks=0
-failures=0
-check() {  # check NAME COMMAND...
-    checks=$((checks + 1))
-    if "${@:2}"; then echo "ok   $1"; else failures=$((failures + 1)) && echo "FAIL $1"; fi
-}
 echo "=== the 32-bit programs and the Windows zip"
-exports=$(i686-w64-mingw32-objdump -p "$build_root/win32/bin/trelmerge.exe")
-check "the 32-bit trelmerge.exe exports _trelmerge_trelmerge_msg_table_adr" \
-    grep -Eq '^\s*\[ *[0-9]+\] _trelmerge_trelmerge_msg_table_adr$' <<<"$exports"
-# Linked statically: nothing but the system's own DLLs, so the zip runs on a bare Windows.
-system_dlls='^(ADVAPI32|IPHLPAPI|KERNEL32|msvcrt|ole32|SHELL32|USER32|WS2_32|CRYPT32|PSAPI)\.dll$'
-imports=$(i686-w64-mingw32-objdump -p "$build_root/win32/bin/zorvexplorer.exe" |
-    sed -n 's/^\s*DLL Name: //p')
-only_system_dlls() { ! grep -Eiv "$system_dlls" <<<"$imports"; }
-check "zorvexplorer.exe needs only the system's DLLs ($(tr '\n' ' ' <<<"$imports"))" \
-    only_system_dlls
-zip_file=$(ls "$build_root"/win32/package/varnex-*-win32.zip 2>/dev/null | head -n 1)
-zip_list=$([[ -n $zip_file ]] && unzip -Z1 "$zip_file")
-for entry in bin/trelmerge.exe bin/zorv_service.exe bin/trelmergeutf8.exe bin/trelprompt.exe \
-    bin/trelmerge-svn-diff.cmd bin/trelmerge-svn-diff3.cmd bin/trelmerge-svn-merge.cmd \
-    ZorvHome/zorvexplorer.exe README.txt; do
-    check "the zip holds $entry" grep -Eq "^varnex-[0-9.]+-win32/$entry\$" <<<"$zip_list"
-done
-echo "zip: $((checks - failures)) passed, $failures failed"
+zip_status=0
+tests/package/windows_zip_test.sh "$build_root/win32" || zip_status=$?
 
 # ---- wine
 echo "=== Windows backend tests under wine ($arch)"
@@ -120,6 +99,6 @@ VARNEX_WINEPREFIX=$WINEPREFIX /usr/bin/python3 tests/wine/client_suite.py \
     "$(ls "$build_root/$arch"/package/varnex-*.zip | head -n 1)" \
     "$build_root/$arch/bin/record_argv.exe" || client_status=$?
 [[ $ctest_status == 0 ]] || exit "$ctest_status"
-[[ $failures == 0 ]] || exit 1
+[[ $zip_status == 0 ]] || exit "$zip_status"
 [[ $suite_status == 0 ]] || exit "$suite_status"
 exit "$client_status"

@@ -91,7 +91,8 @@ windows() {
         echo "skipped (VARNEX_SKIP_WINDOWS=1)"
         return 77
     fi
-    VARNEX_WIN_BUILD_ROOT=$root .ci/wine.sh
+    # The test packages were installed above, once for every stage.
+    VARNEX_DEPS_DONE=1 VARNEX_WIN_BUILD_ROOT=$root .ci/wine.sh
 }
 
 # ---- the stage runner
