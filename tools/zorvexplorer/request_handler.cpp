@@ -156,7 +156,8 @@ outcome run_compare(const request& r, const client_context& context) {
     std::vector<std::string_view> languages;
     for (std::size_t k = 0; k < r.contributors.size(); ++k)
         languages.push_back(first_language_of({r.display_names[k], r.contributors[k]}));
-    const compare_page page = build_compare_page(shown(r.display_names), in.texts, in.facts, languages);
+    const compare_page page =
+        build_compare_page(shown(r.display_names), in.texts, in.facts, languages);
     std::string error;
     const std::string dir =
         platform::join_path(context.work_dir, compare_folder, platform::native_path_style());
