@@ -28,10 +28,10 @@ std::string client_command_line(std::string_view client_folder, std::string_view
     return line;
 }
 
-bool launch_client(std::string client_folder) {
+bool launch_client(std::string client_folder, bool debug_mode) {
     service_state& service = the_service();
     platform::process client;
-    if (!service.debug_mode) {
+    if (!debug_mode) {
         const std::string command = client_command_line(client_folder, service.wrapper_pipe_name,
                                                         platform::native_path_style());
         common::write_log_line(command);

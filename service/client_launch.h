@@ -24,6 +24,6 @@ std::string client_command_line(std::string_view client_folder, std::string_view
 /// Starts the client in client_folder (or, in debug mode, prints the wrapper pipe's name)
 /// and waits until it connects to the wrapper pipe. False, after a log line, when it
 /// could not be started or ended before connecting.
-bool launch_client(std::string client_folder);
+bool launch_client(std::string client_folder, bool debug_mode);
 
 }  // namespace service

@@ -18,11 +18,11 @@ constexpr std::size_t watch_stack_size = 64 * 1024;
 // closed, so their reads return. The bound only guards against a front end that stalls.
 constexpr auto relay_grace = std::chrono::milliseconds(3000);
 
-std::atomic<bool> quit_logged{false};
+std::atomic<bool> client_gone_found{false};
 
 void watch_client(void*) {
     (void)the_service().wrapper_pipe.wait_for_peer_gone();
-    log_client_quit();
+    if (first_to_find_client_gone()) common::write_log_line(client_quit_text);
     wait_for_relays_in_flight();
     // Without the client no further request can be served: relays waiting for it to open
     // their pair would wait for ever, and a service left running would take the next front
@@ -35,9 +35,7 @@ void watch_client(void*) {
 
 }  // namespace
 
-void log_client_quit() {
-    if (!quit_logged.exchange(true)) common::write_log_line(client_quit_text);
-}
+bool first_to_find_client_gone() { return !client_gone_found.exchange(true); }
 
 void wait_for_relays_in_flight() {
     (void)the_service().relays_in_flight.wait_until_none(relay_grace);

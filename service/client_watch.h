@@ -5,8 +5,9 @@
 
 namespace service {
 
-/// Logs client_quit_text, once however many threads find the client gone.
-void log_client_quit();
+/// True for the first caller only, which logs client_quit_text: the client's end is logged
+/// once however many threads find it.
+[[nodiscard]] bool first_to_find_client_gone();
 
 /// Waits, up to a few seconds, until the relays that reached the client have finished: a
 /// client that answered and then quit has its answer passed on before the service ends.

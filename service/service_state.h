@@ -10,11 +10,9 @@
 #include <string>
 
 #include "platform/pipe.h"
+#include "service/service_config.h"
 
 namespace service {
-
-/// How long a relay waits for the client to open its pipe pair, unless a test says other.
-inline constexpr std::uint32_t default_pair_timeout_ms = 30000;
 
 /// Relays whose client has connected their pair and that have not finished yet; the client
 /// watch waits on it for the last one to finish.
@@ -32,8 +30,6 @@ class relay_counter {
 };
 
 struct service_state {
-    bool debug_mode = false;
-    std::string login;
     std::string wrapper_pipe_name;
     /// How long a relay waits for the client to open its pipe pair.
     std::uint32_t pair_timeout_ms = default_pair_timeout_ms;

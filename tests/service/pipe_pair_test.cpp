@@ -6,8 +6,8 @@
 
 #include <string>
 
-#include "service/service_driver.h"
-#include "service/service_state.h"
+#include "service/accept_loop.h"
+#include "service/pipe_listener.h"
 #include "tests/support/sandbox.h"
 
 namespace {
@@ -29,7 +29,7 @@ TEST(prepare_relay, logs_the_pipe_that_cannot_be_made_and_keeps_nothing_open) {
         {1, "Could not create ZORV_Response_pipe\n"},
     };
     test_support::sandbox box;  // a private pipe directory
-    service::the_service().login = "pairtest";
+    service::pipe_listener io("pairtest", false, {});
     rlimit saved{};
     ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
     for (const row& r : rows) {
@@ -41,7 +41,7 @@ TEST(prepare_relay, logs_the_pipe_that_cannot_be_made_and_keeps_nothing_open) {
         rlimit lowered = saved;
         lowered.rlim_cur = static_cast<rlim_t>(lowest_free_descriptor() + r.room);
         ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &lowered), 0);
-        const service::prepared result = prepare_relay(relay);
+        const service::prepared result = prepare_relay(io, relay);
         ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &saved), 0);
         EXPECT_EQ(testing::internal::GetCapturedStdout(), r.line) << r.room;
         EXPECT_EQ(result, service::prepared::failed) << r.room;
