@@ -17,11 +17,11 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/xmlrpc_answers.h"
+
 namespace {
 
-constexpr std::string_view answer =
-    "<?xml version=\"1.0\"?><methodResponse><params><param><value><boolean>1</boolean>"
-    "</value></param></params></methodResponse>";
+constexpr std::string_view answer = test_support::true_answer;
 
 bool read_exact(int fd, void* buffer, std::size_t n) {
     auto* p = static_cast<char*>(buffer);

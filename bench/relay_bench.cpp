@@ -30,15 +30,14 @@
 #include "platform/thread.h"
 #include "tests/support/run_program.h"
 #include "tests/support/sandbox.h"
+#include "tests/support/xmlrpc_answers.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using bench_clock = std::chrono::steady_clock;
 
-constexpr std::string_view answer =
-    "<?xml version=\"1.0\"?><methodResponse><params><param><value><boolean>1</boolean>"
-    "</value></param></params></methodResponse>";
+constexpr std::string_view answer = test_support::true_answer;
 constexpr std::string_view direct_pipe = R"(\\.\pipe\relay_bench\direct)";
 constexpr std::string_view bare_pipe = R"(\\.\pipe\relay_bench\bare)";
 constexpr long tmpfs_magic = 0x01021994;

@@ -15,8 +15,10 @@
 #include "platform/process.h"
 #include "tests/frontend/fake_service.h"
 #include "tests/helpers/record_argv.h"
+#include "tests/support/installed_product.h"
 #include "tests/support/run_program.h"
 #include "tests/support/sandbox.h"
+#include "tests/support/xmlrpc_answers.h"
 
 namespace fs = std::filesystem;
 using test_support::read_file;
@@ -27,9 +29,9 @@ namespace {
 
 constexpr int exit_failure = 255;  // -1 as a shell sees it
 
+// The client's answer behind its HTTP head, as the service passes it on.
 const std::string true_answer =
-    "HTTP/1.1 200 OK\r\nContent-Type: text/xml\r\n\r\n<?xml version=\"1.0\"?><methodResponse>"
-    "<params><param><value><boolean>1</boolean></value></param></params></methodResponse>";
+    std::string(test_support::http_head) + std::string(test_support::true_answer);
 
 std::string message(const std::string& text) { return "trelmerge: " + text + "\n"; }
 
@@ -49,14 +51,12 @@ std::string worked_example(const std::string& dir) {
 }
 
 // One installed product with trelmerge, and files a.txt and b.txt in a folder of its own.
-struct installation {
-    test_support::sandbox box;
-    std::map<std::string, std::string> env{{"VARNEX_CONNECT_PAUSE_MS", "200"}};
-
+struct installation : test_support::installed_product {
     installation() {
+        env["VARNEX_CONNECT_PAUSE_MS"] = "200";
         box.install("trelmerge", "bin/trelmerge");
-        write_file(box.work_dir() / "a.txt", "a\n");
-        write_file(box.work_dir() / "b.txt", "b\n");
+        file("a.txt", "a\n");
+        file("b.txt", "b\n");
     }
 
     /// The stand-in relay service, answering with reply (none: closes without answering).
@@ -68,25 +68,12 @@ struct installation {
 
     fs::path request_file() const { return box.root() / "request"; }
     fs::path argv_file() const { return box.root() / "argv"; }
-    fs::path product() const { return fs::canonical(box.product_dir()); }
-    fs::path files() const { return fs::canonical(box.work_dir()); }
     fs::path pid_file() const { return box.user_work_dir() / "zorv_service.pid"; }
 
     /// A program that records how it was started, in place of relative.
     void install_recorder(const fs::path& relative) {
         box.install("record_argv", relative);
         env[test_helpers::record_argv_file_env] = argv_file().string();
-    }
-
-    run_result run(const std::vector<std::string>& args,
-                   std::chrono::milliseconds deadline = std::chrono::seconds(60)) {
-        std::vector<std::string> argv{(box.product_dir() / "bin/trelmerge").string()};
-        argv.insert(argv.end(), args.begin(), args.end());
-        test_support::run_options options;
-        options.cwd = box.work_dir().string();
-        options.env = env;
-        options.deadline = deadline;
-        return test_support::run_program(argv, options);
     }
 };
 
@@ -103,7 +90,7 @@ TEST(trelmerge, sends_the_worked_example_and_exits_by_the_answer) {
     for (const auto& [answer, status] : answers) {
         installation product;
         product.install_fake_service(answer);
-        const run_result result = product.run({"a.txt", "b.txt"});
+        const run_result result = product.trelmerge({"a.txt", "b.txt"});
         EXPECT_EQ(result.exit_code, status) << answer.value_or("(none)") << result.err;
         EXPECT_EQ(result.out + result.err, "");
         EXPECT_EQ(read_file(product.request_file()), worked_example(product.files().string()));
@@ -133,7 +120,7 @@ TEST(trelmerge, starts_a_new_service_over_a_leftover_pid_file_and_socket) {
         ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
         ::close(fd);
 
-        const run_result result = product.run({"a.txt", "b.txt"});
+        const run_result result = product.trelmerge({"a.txt", "b.txt"});
         EXPECT_EQ(result.exit_code, 0) << result.err;
         EXPECT_NE(read_file(product.pid_file()), std::to_string(leftover_pid));
     }
@@ -142,7 +129,7 @@ TEST(trelmerge, starts_a_new_service_over_a_leftover_pid_file_and_socket) {
 TEST(trelmerge, starts_the_service_before_looking_at_a_wrong_command_line) {
     installation product;
     product.install_recorder("bin/zorv_service");
-    const run_result result = product.run({});
+    const run_result result = product.trelmerge({});
     EXPECT_EQ(result.exit_code, exit_failure);
     EXPECT_EQ(result.err, message("At least two objects must be supplied to compare.") + usage);
     EXPECT_EQ(result.out, "");
@@ -181,7 +168,7 @@ TEST(trelmerge, prints_the_validation_message_and_then_the_usage) {
     ASSERT_EQ(mkfifo((product.box.work_dir() / "fifo").c_str(), 0600), 0);
     fs::create_directory(product.box.work_dir() / "folder");
     for (const auto& [args, err] : cases) {
-        const run_result result = product.run(args);
+        const run_result result = product.trelmerge(args);
         EXPECT_EQ(result.exit_code, exit_failure) << testing::PrintToString(args);
         EXPECT_EQ(result.err, err) << testing::PrintToString(args);
         EXPECT_EQ(result.out, "");
@@ -195,7 +182,7 @@ TEST(trelmerge, shows_the_prompt_when_the_work_directory_cannot_be_made) {
     write_file(not_a_folder, "");
     product.env["TMPDIR"] = not_a_folder.string();
 
-    const run_result result = product.run({"a.txt", "b.txt"});
+    const run_result result = product.trelmerge({"a.txt", "b.txt"});
     EXPECT_EQ(result.exit_code, exit_failure);
     EXPECT_EQ(result.out + result.err, "");
     const auto prompt = test_helpers::read_recorded_run(product.argv_file().string());
@@ -211,7 +198,8 @@ TEST(trelmerge, logs_and_fails_when_the_service_cannot_be_started) {
     installation product;  // no bin/zorv_service
     // A run that reached the connect loop would pause for 13 minutes and miss the deadline.
     product.env["VARNEX_CONNECT_PAUSE_MS"] = "60000";
-    const run_result result = product.run({"a.txt", "b.txt"}, std::chrono::seconds(30));
+    product.deadline = std::chrono::seconds(30);
+    const run_result result = product.trelmerge({"a.txt", "b.txt"});
     EXPECT_EQ(result.exit_code, exit_failure);
     EXPECT_EQ(result.out + result.err, "");
     EXPECT_EQ(read_file(product.box.user_work_dir() / "trelmerge.log"),
@@ -258,7 +246,8 @@ TEST(trelmerge, fails_at_once_naming_a_pipe_directory_that_is_not_private) {
         // A run that went on to the connect loop would pause for minutes and miss the deadline.
         product.env["VARNEX_CONNECT_PAUSE_MS"] = "60000";
 
-        const run_result result = product.run({"a.txt", "b.txt"}, std::chrono::seconds(20));
+        product.deadline = std::chrono::seconds(20);
+        const run_result result = product.trelmerge({"a.txt", "b.txt"});
         const std::string line = "The pipe directory " + pipes.string() + " " + r.problem;
         EXPECT_EQ(result.exit_code, exit_failure) << r.what;
         EXPECT_EQ(result.err, "trelmerge: " + line + "\n") << r.what;

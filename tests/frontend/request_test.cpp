@@ -4,6 +4,7 @@
 
 #include "frontend/compare_options.h"
 #include "tests/frontend/frontend_test_env.h"
+#include "tests/support/xmlrpc_answers.h"
 
 using frontend_test::parse;
 using frontend_test::world;
@@ -86,9 +87,7 @@ TEST(build_request, writes_line_ends_and_tabs_of_names_as_character_references) 
 TEST(reply_succeeded, reads_the_first_boolean_within_twenty_characters) {
     const std::string http =
         "HTTP/1.1 200 OK\r\nContent-Type: text/xml\r\nContent-Length: 99\r\n\r\n";
-    const std::string answer1 =
-        "<?xml version=\"1.0\"?><methodResponse><params><param><value><boolean>1</boolean>"
-        "</value></param></params></methodResponse>";
+    const std::string answer1(test_support::true_answer);
     const std::string answer0 =
         "<methodResponse><params><param><value><boolean>0</boolean></value></param></params>"
         "</methodResponse>";

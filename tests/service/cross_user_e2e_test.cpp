@@ -53,19 +53,13 @@ struct shared_world {
         w.env["VARNEX_CONNECT_PAUSE_MS"] = "60000";
         w.box.install("record_argv", "bin/trelprompt");
         w.env[test_helpers::record_argv_file_env] = (w.box.root() / "prompt").string();
+        w.deadline = seconds(20);
     }
 
     /// Runs fn as the other user; its result, 0 meaning it did what the row asked.
     int as_other(const std::function<int()>& fn) { return test_support::run_as(other, fn); }
 
-    test_support::run_result trelmerge() {
-        test_support::run_options options;
-        options.cwd = w.box.work_dir().string();
-        options.env = w.env;
-        options.deadline = seconds(20);
-        return test_support::run_program(
-            {(w.box.product_dir() / "bin/trelmerge").string(), "a.txt", "b.txt"}, options);
-    }
+    test_support::run_result trelmerge() { return w.trelmerge({"a.txt", "b.txt"}); }
 };
 
 int make_dir(const fs::path& dir, mode_t mode) {

@@ -11,7 +11,6 @@
 #include <sstream>
 #include <thread>
 
-#include "platform/message_buffer.h"
 #include "platform/pipe.h"
 #include "service/relay.h"
 #include "tests/service/e2e_support.h"
@@ -110,23 +109,6 @@ TEST(relay_end_to_end, never_mixes_answers_of_concurrent_front_ends) {
 namespace service_e2e {
 namespace {
 
-// One exchange as the front end makes it: while every instance is busy, wait for one and
-// try again, within a deadline.
-std::optional<std::string> patient_exchange(const std::string& request) {
-    const std::string name = launcher_pipe_name();
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (std::chrono::steady_clock::now() < end) {
-        if (!platform::wait_named_pipe(name, 1000)) continue;
-        platform::pipe pipe = platform::pipe::open(name, platform::pipe_open::read_write);
-        if (!pipe.valid()) continue;
-        if (!pipe.set_message_read_mode() || !pipe.write(request)) return {};
-        platform::message_buffer reply;
-        if (!platform::read_message_into(pipe, reply) || pipe.message_bytes_left() > 0) return {};
-        return std::string(reply.view());
-    }
-    return {};
-}
-
 TEST(relay_end_to_end, every_instance_busy_with_a_slow_client_waits_and_answers_all) {
     // The client learns the release file's name before the sandbox exists: a name of its own
     // in the system's temporary folder, removed at the end.
@@ -138,7 +120,8 @@ TEST(relay_end_to_end, every_instance_busy_with_a_slow_client_waits_and_answers_
     std::vector<std::optional<std::string>> replies(front_ends);
     std::vector<std::thread> threads;
     for (int i = 0; i < front_ends; ++i) {
-        threads.emplace_back([&replies, i] { replies[i] = patient_exchange("<methodCall/>"); });
+        threads.emplace_back(
+            [&replies, i] { replies[i] = exchange("<methodCall/>", std::chrono::seconds(60)); });
     }
     // Every instance is busy: 254 with requests the client has not answered yet, and the
     // one the service holds until a relay ends.

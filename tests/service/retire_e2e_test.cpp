@@ -69,11 +69,7 @@ TEST(service_retire, answers_the_request_in_flight_then_ends_and_the_next_run_st
             "/tmp/varnex-retire-" + std::to_string(::getpid()) + "-" + std::to_string(n++);
         fs::remove(release);
         world w(std::string(fake_client::hold_mode) + release);
-        test_support::run_options options;
-        options.cwd = w.box.work_dir().string();
-        options.env = w.env;
-        test_support::background_program in_flight(
-            {(w.box.product_dir() / "bin/trelmerge").string(), "a.txt", "b.txt"}, options);
+        test_support::background_program in_flight = w.start("trelmerge", {"a.txt", "b.txt"});
         ASSERT_TRUE(test_support::wait_until([&] { return client_has_a_request(w); })) << r.what;
         const auto service = w.service_pid();
         ASSERT_TRUE(service.has_value()) << r.what;

@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "tests/support/xmlrpc_answers.h"
+
 namespace fake_client {
 
 /// Folder where the client records argv.txt, cwd.txt, pid, connected and request-<n>.bin.
@@ -16,13 +18,10 @@ inline constexpr const char* mode_env = "FAKE_CLIENT_MODE";
 
 inline constexpr std::string_view hold_mode = "hold:";
 
-inline constexpr std::string_view true_answer =
-    "<?xml version=\"1.0\"?><methodResponse><params><param><value><boolean>1</boolean>"
-    "</value></param></params></methodResponse>";
-inline constexpr std::string_view false_answer =
-    "<?xml version=\"1.0\"?><methodResponse><params><param><value><boolean>0</boolean>"
-    "</value></param></params></methodResponse>";
-inline constexpr std::string_view http_head = "HTTP/1.1 200 OK\r\nContent-Type: text/xml\r\n\r\n";
+using test_support::false_answer;
+using test_support::http_head;
+using test_support::true_answer;
+
 /// The second message of mode two_messages, which must never reach a front end.
 inline constexpr std::string_view second_message = "second message";
 

@@ -1,15 +1,8 @@
 #include "tests/support/sandbox.h"
 
-#include <pwd.h>
-#include <signal.h>
-#include <stdlib.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
-#include <system_error>
 #include <thread>
 
 namespace test_support {
@@ -38,53 +31,6 @@ void write_file(const fs::path& path, std::string_view data) {
     if (!out) throw std::runtime_error("cannot write " + path.string());
 }
 
-namespace {
-
-std::string login_name() {
-    if (const passwd* pw = getpwuid(geteuid())) return pw->pw_name;
-    return std::to_string(geteuid());
-}
-
-void save_and_set(const char* name, const std::string& value, std::string& old, bool& had) {
-    if (const char* v = getenv(name)) {
-        old = v;
-        had = true;
-    }
-    setenv(name, value.c_str(), 1);
-}
-
-void restore(const char* name, const std::string& old, bool had) {
-    if (had)
-        setenv(name, old.c_str(), 1);
-    else
-        unsetenv(name);
-}
-
-}  // namespace
-
-sandbox::sandbox() {
-    const char* base = getenv("VARNEX_TEST_ROOT");
-    std::string templ = std::string(base && *base ? base : "/tmp") + "/varnex-test-XXXXXX";
-    if (!mkdtemp(templ.data())) throw std::runtime_error("mkdtemp failed");
-    root_ = templ;
-    for (const char* sub : {"tmp", "pipes", "product", "files"}) {
-        fs::create_directory(root_ / sub);
-        chmod((root_ / sub).c_str(), 0700);
-    }
-    save_and_set("TMPDIR", tmp_dir().string(), old_tmpdir_, had_tmpdir_);
-    save_and_set("VARNEX_PIPE_DIR", pipe_dir().string(), old_pipe_dir_, had_pipe_dir_);
-}
-
-sandbox::~sandbox() {
-    kill_product_processes();
-    restore("TMPDIR", old_tmpdir_, had_tmpdir_);
-    restore("VARNEX_PIPE_DIR", old_pipe_dir_, had_pipe_dir_);
-    std::error_code ec;
-    if (!getenv("VARNEX_KEEP_TEST_ROOT")) fs::remove_all(root_, ec);
-}
-
-fs::path sandbox::user_work_dir() const { return tmp_dir() / (login_name() + ".trelmerge"); }
-
 void sandbox::install(std::string_view program, const fs::path& relative) {
     fs::path dest = product_dir() / relative;
     fs::create_directories(dest.parent_path());
@@ -98,21 +44,6 @@ void sandbox::install_product(std::string_view client) {
     install("trelmergeutf8", "bin/trelmergeutf8");
     fs::create_directories(product_dir() / "ZorvHome");
     if (!client.empty()) install(client, "ZorvHome/zorvexplorer");
-}
-
-void sandbox::kill_product_processes() const {
-    // By pid: every process whose executable lies in this sandbox's tree.
-    std::error_code ec;
-    std::string prefix = fs::canonical(product_dir(), ec).string() + "/";
-    if (ec) return;
-    for (const auto& entry : fs::directory_iterator("/proc", ec)) {
-        const std::string name = entry.path().filename().string();
-        if (name.find_first_not_of("0123456789") != std::string::npos) continue;
-        std::error_code rec;
-        fs::path exe = fs::read_symlink(entry.path() / "exe", rec);
-        if (rec) continue;
-        if (exe.string().rfind(prefix, 0) == 0) kill(std::stoi(name), SIGKILL);
-    }
 }
 
 }  // namespace test_support

@@ -1,5 +1,3 @@
-#include "tests/support/run_program.h"
-
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -11,6 +9,8 @@
 #include <cstring>
 #include <stdexcept>
 #include <thread>
+
+#include "tests/support/run_program.h"
 
 extern char** environ;
 

@@ -8,9 +8,8 @@
 #include <map>
 #include <set>
 
-#include "common/login_name.h"
-#include "common/pipe_names.h"
-#include "platform/pipe.h"
+#include "tests/support/front_end_exchange.h"
+#include "tests/support/installed_product.h"
 #include "tests/support/run_program.h"
 #include "tests/support/sandbox.h"
 #include "tools/zorvexplorer/files/text_codec.h"
@@ -23,57 +22,22 @@ namespace fs = std::filesystem;
 
 constexpr int failed_status = 255;  // the front end's -1
 
-class client_in_real_system : public testing::Test {
+class client_in_real_system : public testing::Test, public test_support::installed_product {
   protected:
-    void SetUp() override {
+    client_in_real_system() {
         box.install_product("zorvexplorer");
-        fs::create_directories(box.work_dir());
+        // No desktop, and no browser of the user's unless a test names one.
+        env.insert({{"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}, {"BROWSER", ""}});
     }
     ~client_in_real_system() override { box.kill_product_processes(); }
 
-    /// env: added to the run's environment; the first run's reaches the service and client.
-    test_support::run_result trelmerge(const std::vector<std::string>& args,
-                                       const std::map<std::string, std::string>& env = {}) {
-        std::vector<std::string> argv{(box.product_dir() / "bin" / "trelmerge").string()};
-        argv.insert(argv.end(), args.begin(), args.end());
-        test_support::run_options options;
-        options.cwd = box.work_dir().string();
-        // No desktop, and no browser of the user's unless a test names one.
-        options.env = {{"VARNEX_CONNECT_PAUSE_MS", "20"},
-                       {"DISPLAY", ""},
-                       {"WAYLAND_DISPLAY", ""},
-                       {"BROWSER", ""}};
-        for (const auto& [name, value] : env) options.env[name] = value;
-        options.deadline = std::chrono::seconds(60);
-        return test_support::run_program(argv, options);
-    }
-    std::string file(const std::string& name, const std::string& data) {
-        test_support::write_file(box.work_dir() / name, data);
-        return name;
-    }
-    std::string output(const std::string& name) {
-        return test_support::read_file(box.work_dir() / name);
-    }
-    std::string client_log() const {
-        return test_support::read_file(box.user_work_dir() / "zorvexplorer.log");
-    }
-
-    test_support::sandbox box;
+    std::string output(const std::string& name) { return read(name); }
+    std::string client_log() const { return work_file("zorvexplorer.log"); }
 };
 
 /// A front end's exchange with the running service: the whole answer, "" when dropped.
 std::string exchange(const std::string& request) {
-    platform::pipe p = platform::pipe::open(
-        common::launcher_request_pipe_name(common::login_name()), platform::pipe_open::read_write);
-    std::string answer;
-    if (!p.valid() || !p.set_message_read_mode() || !p.write(request)) return answer;
-    char buffer[4096];
-    for (platform::io_result r{platform::io_status::more_data, 0};
-         r.status == platform::io_status::more_data;) {
-        r = p.read(buffer, sizeof buffer);
-        answer.append(buffer, r.status == platform::io_status::failed ? 0 : r.count);
-    }
-    return answer;
+    return test_support::exchange(request).value_or("");
 }
 
 TEST_F(client_in_real_system, calls_it_cannot_serve_get_a_fault_and_it_serves_on) {
@@ -402,8 +366,10 @@ TEST_F(client_in_real_system, compare_pages_open_through_the_browser_setting_the
             EXPECT_NE(log.find("compare page written (no desktop to show it)"), std::string::npos);
             continue;
         }
-        ASSERT_TRUE(test_support::wait_until([&] { return fs::exists(box.root() / c.opened_by); },
-                                             std::chrono::seconds(10)));
+        // The stand-in's file exists before its line is written: wait for the line.
+        ASSERT_TRUE(test_support::wait_until(
+            [&] { return test_support::read_file(box.root() / c.opened_by).ends_with('\n'); },
+            std::chrono::seconds(10)));
         EXPECT_EQ(test_support::read_file(box.root() / c.opened_by), page + "\n");
     }
     EXPECT_FALSE(fs::exists(box.root() / "xdg-open"));
@@ -467,15 +433,9 @@ TEST_F(client_in_real_system, a_merge_page_ends_unsaved_when_its_front_end_goes_
     file("base.txt", "a\nb\nc\n");
     file("ours.txt", "a\nours\nc\n");
     file("theirs.txt", "a\ntheirs\nc\n");
-    test_support::run_options options;
-    options.cwd = box.work_dir().string();
-    options.env = {{"VARNEX_CONNECT_PAUSE_MS", "20"},
-                   {"ZORV_MERGE_UI", "browser"},
-                   {"BROWSER", browser.string()}};
-    test_support::background_program front_end(
-        {(box.product_dir() / "bin" / "trelmerge").string(), "-base", "base.txt", "ours.txt",
-         "theirs.txt", "-out", "out.txt"},
-        options);
+    test_support::background_program front_end =
+        start("trelmerge", {"-base", "base.txt", "ours.txt", "theirs.txt", "-out", "out.txt"},
+              {{"ZORV_MERGE_UI", "browser"}, {"BROWSER", browser.string()}});
     ASSERT_TRUE(test_support::wait_until([&] { return fs::exists(given); })) << client_log();
     // As an aborted mergetool ends it.
     ::kill(front_end.pid(), SIGTERM);
