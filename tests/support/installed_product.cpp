@@ -4,11 +4,12 @@ namespace test_support {
 
 namespace fs = std::filesystem;
 
-installed_product::installed_product() { fs::create_directories(box.work_dir()); }
+installed_product::installed_product() : folder(box.work_dir()) { fs::create_directories(folder); }
 
 run_options installed_product::options_for(const environment& extra) const {
     run_options options;
-    options.cwd = box.work_dir().string();
+    fs::create_directories(folder);
+    options.cwd = folder.string();
     options.env = env;
     for (const auto& [name, value] : extra) options.env[name] = value;
     options.deadline = deadline;
@@ -34,21 +35,22 @@ background_program installed_product::start(std::string_view program,
 }
 
 std::string installed_product::file(const std::string& name, std::string_view content) {
-    write_file(box.work_dir() / name, content);
+    fs::create_directories(folder);
+    write_file(folder / name, content);
     return name;
 }
 
 std::string installed_product::read(const std::string& name) const {
-    return read_file(box.work_dir() / name);
+    return read_file(folder / name);
 }
 
 fs::path installed_product::program(std::string_view name) const {
-    return box.product_dir() / "bin" / name;
+    return box.product_dir() / "bin" / (std::string(name) + std::string(program_suffix()));
 }
 
 fs::path installed_product::product() const { return fs::canonical(box.product_dir()); }
 
-fs::path installed_product::files() const { return fs::canonical(box.work_dir()); }
+fs::path installed_product::files() const { return fs::canonical(folder); }
 
 std::string installed_product::work_file(std::string_view name) const {
     return read_file(box.user_work_dir() / name);

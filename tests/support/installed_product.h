@@ -29,9 +29,12 @@ class installed_product {
     environment env{{"VARNEX_CONNECT_PAUSE_MS", "20"}};
     /// How long a run may take before it is killed.
     std::chrono::milliseconds deadline = std::chrono::seconds(60);
+    /// Where the programs run and file() writes: the sandbox's files folder, or a folder
+    /// that a test names (created when it is set here).
+    std::filesystem::path folder;
 
-    /// Runs bin/<program> of the product with args in the files folder; extra is added to
-    /// env for this run.
+    /// Runs bin/<program> of the product with args in folder; extra is added to env for this
+    /// run.
     run_result run(std::string_view program, const std::vector<std::string>& args,
                    const environment& extra = {});
     run_result trelmerge(const std::vector<std::string>& args, const environment& extra = {}) {
@@ -41,14 +44,14 @@ class installed_product {
     background_program start(std::string_view program, const std::vector<std::string>& args,
                              const environment& extra = {});
 
-    /// Writes a file in the files folder; returns its name.
+    /// Writes a file in folder; returns its name.
     std::string file(const std::string& name, std::string_view content = "x\n");
-    /// A file of the files folder; "" when there is none.
+    /// A file of folder; "" when there is none.
     std::string read(const std::string& name) const;
 
-    std::filesystem::path program(std::string_view name) const;  // bin/<name>
+    std::filesystem::path program(std::string_view name) const;  // bin/<name>, with suffix
     std::filesystem::path product() const;                       // links resolved
-    std::filesystem::path files() const;                         // links resolved
+    std::filesystem::path files() const;                         // folder, links resolved
 
     /// A file of the per-user work directory (a log); "" when there is none.
     std::string work_file(std::string_view name) const;

@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -21,7 +22,8 @@ struct run_options {
     std::chrono::milliseconds deadline = std::chrono::seconds(60);
 };
 
-/// argv[0] is the program's path. Killed with SIGKILL at the deadline.
+/// argv[0] is the program's path; standard input is empty. Killed (SIGKILL, TerminateProcess)
+/// at the deadline.
 run_result run_program(const std::vector<std::string>& argv, const run_options& options = {});
 
 /// A started background program; killed (by pid) on destruction unless it has ended.
@@ -41,8 +43,9 @@ class background_program {
     void kill();
 
   private:
+    struct handles;  // the platform's hold on the process and its output
+    std::unique_ptr<handles> handles_;
     int pid_ = -1;
-    int out_fd_ = -1;
     std::string buffered_;
     bool ended_ = false;
     int code_ = -1000;

@@ -114,15 +114,20 @@ run_result run_program(const std::vector<std::string>& argv, const run_options& 
     return r;
 }
 
-background_program::background_program(const std::vector<std::string>& argv, const run_options& o) {
+struct background_program::handles {
+    int out_fd = -1;
+};
+
+background_program::background_program(const std::vector<std::string>& argv, const run_options& o)
+    : handles_(std::make_unique<handles>()) {
     int err_r;
-    pid_ = spawn(argv, o, out_fd_, err_r);
+    pid_ = spawn(argv, o, handles_->out_fd, err_r);
     close(err_r);
 }
 
 background_program::~background_program() {
     kill();
-    if (out_fd_ >= 0) close(out_fd_);
+    if (handles_->out_fd >= 0) close(handles_->out_fd);
 }
 
 int background_program::wait(std::chrono::milliseconds deadline) {
@@ -152,12 +157,12 @@ std::string background_program::read_line(std::chrono::milliseconds deadline) {
         }
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - clock::now());
         if (left.count() <= 0) return "";
-        pollfd p{out_fd_, POLLIN, 0};
+        pollfd p{handles_->out_fd, POLLIN, 0};
         int n = poll(&p, 1, static_cast<int>(left.count()));
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) return "";
         char buf[4096];
-        ssize_t got = read(out_fd_, buf, sizeof buf);
+        ssize_t got = read(handles_->out_fd, buf, sizeof buf);
         if (got <= 0) return "";
         buffered_.append(buf, static_cast<size_t>(got));
     }

@@ -7,8 +7,6 @@
 
 namespace test_support {
 
-fs::path built_program(std::string_view name) { return fs::path(VARNEX_BUILD_BIN_DIR) / name; }
-
 bool wait_until(const std::function<bool()>& cond, std::chrono::milliseconds deadline) {
     auto end = std::chrono::steady_clock::now() + deadline;
     for (;;) {
@@ -33,6 +31,7 @@ void write_file(const fs::path& path, std::string_view data) {
 
 void sandbox::install(std::string_view program, const fs::path& relative) {
     fs::path dest = product_dir() / relative;
+    dest += program_suffix();
     fs::create_directories(dest.parent_path());
     fs::copy_file(built_program(program), dest, fs::copy_options::overwrite_existing);
     fs::permissions(dest, fs::perms::owner_all, fs::perm_options::add);

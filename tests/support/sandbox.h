@@ -5,14 +5,20 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace test_support {
 
 namespace fs = std::filesystem;
 
-/// Where the build put a program or test helper (build/bin/<name>).
+/// What the platform adds to a program's name: "" or ".exe".
+std::string_view program_suffix();
+
+/// Where the build put a program or test helper (build/bin/<name>, with the suffix).
 fs::path built_program(std::string_view name);
 
 /// Polls cond until it holds or the deadline passes; true when it held.
@@ -24,8 +30,8 @@ void write_file(const fs::path& path, std::string_view data);
 
 class sandbox {
   public:
-    /// Creates <root>/{tmp,pipes,product}; sets TMPDIR and VARNEX_PIPE_DIR of this process
-    /// (children inherit them) until destruction.
+    /// Creates <root>/{tmp,pipes,product,files}; sets the temporary directory (TMPDIR, or TMP
+    /// and TEMP) and VARNEX_PIPE_DIR of this process (children inherit them) until destruction.
     sandbox();
     ~sandbox();
     sandbox(const sandbox&) = delete;
@@ -41,22 +47,22 @@ class sandbox {
     /// The per-user work directory that the programs use in this sandbox.
     fs::path user_work_dir() const;
 
-    /// Copies build/bin/<program> to <product>/<relative>, executable.
+    /// Copies build/bin/<program> to <product>/<relative>, executable; both with the
+    /// platform's program suffix.
     void install(std::string_view program, const fs::path& relative);
 
     /// The usual tree: bin/trelmerge, bin/zorv_service, bin/trelmergeutf8, and client as
     /// ZorvHome/zorvexplorer when given.
     void install_product(std::string_view client = {});
 
-    /// Ends (SIGKILL) every process whose executable lies in this sandbox's product tree.
+    /// Ends (SIGKILL, TerminateProcess) every process whose executable lies in this sandbox's
+    /// product tree.
     void kill_product_processes() const;
 
   private:
     fs::path root_;
-    std::string old_tmpdir_;
-    bool had_tmpdir_ = false;
-    std::string old_pipe_dir_;
-    bool had_pipe_dir_ = false;
+    /// The environment variables that the sandbox set, with their values before it.
+    std::vector<std::pair<std::string, std::optional<std::string>>> saved_environment_;
 };
 
 }  // namespace test_support

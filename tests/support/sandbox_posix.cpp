@@ -18,22 +18,25 @@ std::string login_name() {
     return std::to_string(geteuid());
 }
 
-void save_and_set(const char* name, const std::string& value, std::string& old, bool& had) {
-    if (const char* v = getenv(name)) {
-        old = v;
-        had = true;
-    }
+std::optional<std::string> save_and_set(const char* name, const std::string& value) {
+    std::optional<std::string> old;
+    if (const char* v = getenv(name)) old = v;
     setenv(name, value.c_str(), 1);
+    return old;
 }
 
-void restore(const char* name, const std::string& old, bool had) {
-    if (had)
-        setenv(name, old.c_str(), 1);
+void restore(const std::string& name, const std::optional<std::string>& old) {
+    if (old)
+        setenv(name.c_str(), old->c_str(), 1);
     else
-        unsetenv(name);
+        unsetenv(name.c_str());
 }
 
 }  // namespace
+
+std::string_view program_suffix() { return ""; }
+
+fs::path built_program(std::string_view name) { return fs::path(VARNEX_BUILD_BIN_DIR) / name; }
 
 sandbox::sandbox() {
     const char* base = getenv("VARNEX_TEST_ROOT");
@@ -44,14 +47,15 @@ sandbox::sandbox() {
         fs::create_directory(root_ / sub);
         chmod((root_ / sub).c_str(), 0700);
     }
-    save_and_set("TMPDIR", tmp_dir().string(), old_tmpdir_, had_tmpdir_);
-    save_and_set("VARNEX_PIPE_DIR", pipe_dir().string(), old_pipe_dir_, had_pipe_dir_);
+    for (const auto& [name, value] : {std::pair{"TMPDIR", tmp_dir().string()},
+                                      std::pair{"VARNEX_PIPE_DIR", pipe_dir().string()}}) {
+        saved_environment_.emplace_back(name, save_and_set(name, value));
+    }
 }
 
 sandbox::~sandbox() {
     kill_product_processes();
-    restore("TMPDIR", old_tmpdir_, had_tmpdir_);
-    restore("VARNEX_PIPE_DIR", old_pipe_dir_, had_pipe_dir_);
+    for (const auto& [name, old] : saved_environment_) restore(name, old);
     std::error_code ec;
     if (!getenv("VARNEX_KEEP_TEST_ROOT")) fs::remove_all(root_, ec);
 }
