@@ -48,7 +48,8 @@ fi
 # ---- builds
 toolchain=$source_dir/cmake/toolchain-mingw32.cmake
 product=(trelmerge zorv_service trelmergeutf8 trelprompt zorvexplorer)
-tests=(fake_zorvexplorer record_argv win32_backend_tests client_win32_tests portable_unit_tests)
+tests=(fake_zorvexplorer record_argv win32_backend_tests client_win32_tests portable_unit_tests
+       windows_e2e_tests)
 launcher=()
 command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 
@@ -85,13 +86,9 @@ zip_status=0
 tests/package/windows_zip_test.sh "$build_root/win32" || zip_status=$?
 
 # ---- wine
-echo "=== Windows backend tests under wine ($arch)"
+echo "=== Windows backend and end-to-end tests under wine ($arch)"
 ctest_status=0
 scripts/ctest-counts.sh --test-dir "$build_root/$arch" -L wine || ctest_status=$?
-
-echo "=== end-to-end suite under wine ($arch)"
-suite_status=0
-VARNEX_WINEPREFIX=$WINEPREFIX tests/wine/run_wine_suite.sh "$build_root/$arch" || suite_status=$?
 
 echo "=== the $arch zip with the real client under wine"
 client_status=0
@@ -100,5 +97,4 @@ VARNEX_WINEPREFIX=$WINEPREFIX /usr/bin/python3 tests/wine/client_suite.py \
     "$build_root/$arch/bin/record_argv.exe" || client_status=$?
 [[ $ctest_status == 0 ]] || exit "$ctest_status"
 [[ $zip_status == 0 ]] || exit "$zip_status"
-[[ $suite_status == 0 ]] || exit "$suite_status"
 exit "$client_status"
