@@ -30,9 +30,16 @@ TEST(prepare_relay, logs_the_pipe_that_cannot_be_made_and_keeps_nothing_open) {
     };
     test_support::sandbox box;  // a private pipe directory
     service::pipe_listener io("pairtest", false, {});
-    // UBSan checks a virtual call's object by reading its vtable through a pipe of its own:
-    // it learns this object's type now, while descriptors are free.
-    (void)static_cast<service::listener&>(io).new_pair_pipe_name();
+    // UBSan checks each virtual call's object by reading its vtable through a pipe of its
+    // own, and remembers what it has seen: the calls that prepare_relay makes once the
+    // descriptors have run out are made here first, through a pointer that the compiler
+    // cannot see through, while descriptors are free.
+    service::listener* volatile seen = &io;
+    {
+        service::relay_job warm_up;
+        (void)seen->create_request_pipe(warm_up, seen->new_pair_pipe_name());
+        (void)seen->create_response_pipe(warm_up, seen->new_pair_pipe_name());
+    }
     rlimit saved{};
     ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
     for (const row& r : rows) {
