@@ -11,10 +11,9 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <regex>
 #include <thread>
 #include <vector>
-
-#include <regex>
 
 #include "common/login_name.h"
 #include "common/pipe_names.h"
@@ -90,10 +89,8 @@ TEST(service_lifecycle, debug_mode_prints_the_pipe_name_and_serves_a_client_star
     world w;
     test_support::run_options options;
     options.env = w.env;
-    test_support::background_program service(
-        {(w.box.product_dir() / "bin/zorv_service").string(),
-         (w.box.product_dir() / "ZorvHome").string(), "-debug"},
-        options);
+    test_support::background_program service =
+        w.start("zorv_service", {(w.box.product_dir() / "ZorvHome").string(), "-debug"});
     std::optional<std::string> reply;
     std::thread front_end([&] { reply = exchange("<methodCall/>"); });
 
@@ -116,10 +113,7 @@ TEST(service_lifecycle, debug_mode_prints_the_pipe_name_and_serves_a_client_star
 
 TEST(service_lifecycle, without_arguments_the_first_front_end_ends_the_service) {
     world w;
-    test_support::run_options options;
-    options.env = w.env;
-    test_support::background_program service({(w.box.product_dir() / "bin/zorv_service").string()},
-                                             options);
+    test_support::background_program service = w.start("zorv_service", {});
     EXPECT_FALSE(exchange("<methodCall/>").has_value());
     EXPECT_EQ(service.wait(seconds(20)), 255);
     EXPECT_EQ(w.service_log(), "Path of zorv path is not passed by argv, quitting...\n");
@@ -153,11 +147,7 @@ TEST(service_lifecycle, a_client_that_cannot_be_started_ends_the_service_at_the_
     };
     for (const row& r : rows) {
         fs::remove(w.box.user_work_dir() / "zorv_service.log");
-        test_support::run_options options;
-        options.env = w.env;
-        options.cwd = w.box.work_dir().string();
-        test_support::background_program service(
-            {(w.box.product_dir() / "bin/zorv_service").string(), r.folder}, options);
+        test_support::background_program service = w.start("zorv_service", {r.folder});
         EXPECT_FALSE(exchange("<methodCall/>").has_value()) << r.what;
         EXPECT_EQ(service.wait(seconds(20)), 255) << r.what;
         const std::string log = w.service_log();

@@ -25,15 +25,10 @@ using namespace std::string_literals;
 // A service started as the front end starts it, for tests that speak to its pipe directly.
 struct running_service {
     world w;
-    std::unique_ptr<test_support::background_program> service;
-    explicit running_service(const std::string& mode) : w(mode) {
-        test_support::run_options options;
-        options.env = w.env;
-        service = std::make_unique<test_support::background_program>(
-            std::vector<std::string>{(w.box.product_dir() / "bin/zorv_service").string(),
-                                     (w.box.product_dir() / "ZorvHome").string()},
-            options);
-    }
+    test_support::background_program service;
+    explicit running_service(const std::string& mode)
+        : w(mode),
+          service(w.start("zorv_service", {(w.box.product_dir() / "ZorvHome").string()})) {}
 };
 
 std::string body_of(std::size_t size, char fill) {
@@ -75,7 +70,7 @@ TEST(relay_end_to_end, drops_the_front_end_when_the_client_answers_with_nothing)
         [&] { return s.w.service_log().find("Got an empty response\n") != std::string::npos; }));
     // The service goes on serving.
     EXPECT_FALSE(exchange("<methodCall/>").has_value());
-    EXPECT_TRUE(process_alive(s.service->pid()));
+    EXPECT_TRUE(process_alive(s.service.pid()));
 }
 
 TEST(relay_end_to_end, passes_only_the_first_answer_message) {
