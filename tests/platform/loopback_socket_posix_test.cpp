@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "platform/loopback_socket.h"
+#include "tests/support/loopback_client.h"
 #include "tests/support/second_user.h"
 
 namespace platform {
@@ -17,24 +18,13 @@ namespace {
 
 using namespace std::chrono_literals;
 
-int connect_to(int port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<std::uint16_t>(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
+using test_support::connect_to_loopback;
 
 TEST(loopback_socket, reads_and_writes_within_their_deadlines) {
     loopback_listener l = listen_on_loopback();
     ASSERT_GT(l.port, 0);
     EXPECT_FALSE(accept_connection(l.socket, 50ms).valid()) << "nobody connected";
-    const int client = connect_to(l.port);
+    const int client = connect_to_loopback(l.port);
     ASSERT_GE(client, 0);
     const tcp_socket s = accept_connection(l.socket, 5s);
     ASSERT_TRUE(s.valid());
@@ -57,7 +47,7 @@ TEST(loopback_socket, reads_and_writes_within_their_deadlines) {
 
 TEST(loopback_socket, shut_down_ends_a_wait_in_another_thread) {
     loopback_listener l = listen_on_loopback();
-    const int client = connect_to(l.port);
+    const int client = connect_to_loopback(l.port);
     const tcp_socket s = accept_connection(l.socket, 5s);
     ASSERT_TRUE(s.valid());
     const auto start = std::chrono::steady_clock::now();
@@ -84,7 +74,7 @@ TEST(loopback_socket, tells_another_users_connection_from_ours) {
     });
     // The other user connects and waits until we close the connection.
     const int code = test_support::run_as(*other, [&] {
-        const int fd = connect_to(l.port);
+        const int fd = connect_to_loopback(l.port);
         if (fd < 0) return 1;
         pollfd p{fd, POLLIN, 0};
         ::poll(&p, 1, 10000);

@@ -14,6 +14,7 @@
 #include <mutex>
 #include <thread>
 
+#include "tests/support/loopback_client.h"
 #include "tests/support/sandbox.h"
 #include "tests/support/second_user.h"
 #include "tools/zorvexplorer/pages/merge_page.h"
@@ -148,18 +149,7 @@ TEST(page_text, carries_every_byte_to_the_page_and_no_markup) {
 
 // ---- sessions over real connections
 
-int connect_to(int port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<std::uint16_t>(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
+using test_support::connect_to_loopback;
 
 // Reads until the peer closes or deadline passes; what came, and whether it closed.
 std::pair<std::string, bool> read_to_end(int fd, std::chrono::milliseconds deadline) {
@@ -179,7 +169,7 @@ std::pair<std::string, bool> read_to_end(int fd, std::chrono::milliseconds deadl
 
 // One whole request on a connection of its own; the answer, "" when none came in time.
 std::string request(int port, const std::string& text, std::chrono::milliseconds deadline = 5s) {
-    const int fd = connect_to(port);
+    const int fd = connect_to_loopback(port);
     if (fd < 0) return {};
     ::send(fd, text.data(), text.size(), MSG_NOSIGNAL);
     auto [answer, closed] = read_to_end(fd, deadline);
@@ -260,7 +250,7 @@ TEST(merge_session, a_first_line_without_the_token_closes_the_connection_at_once
                                  "GET " + s.prefix.substr(0, 20) + " HTTP/1.1\r\n"};
     for (const std::string& line : lines) {
         SCOPED_TRACE(line);
-        const int fd = connect_to(s.port);
+        const int fd = connect_to_loopback(s.port);
         ASSERT_GE(fd, 0);
         ::send(fd, line.data(), line.size(), MSG_NOSIGNAL);
         const auto [answer, closed] = read_to_end(fd, 2s);
@@ -269,7 +259,7 @@ TEST(merge_session, a_first_line_without_the_token_closes_the_connection_at_once
         EXPECT_TRUE(answer.starts_with("HTTP/1.1 403 ")) << answer;
     }
     // The token's first line, the rest of the head later: served.
-    const int fd = connect_to(s.port);
+    const int fd = connect_to_loopback(s.port);
     const std::string first = "GET " + s.prefix + " HTTP/1.1\r\n";
     ::send(fd, first.data(), first.size(), MSG_NOSIGNAL);
     std::this_thread::sleep_for(300ms);
@@ -318,10 +308,10 @@ int hold_connections(int port, std::chrono::milliseconds how_long) {
     std::size_t sent = 0;
     while (clock::now() < end) {
         for (int& fd : idle) {
-            if (fd < 0) fd = connect_to(port);
+            if (fd < 0) fd = connect_to_loopback(port);
         }
         for (int& fd : slow) {
-            if (fd < 0) fd = connect_to(port);
+            if (fd < 0) fd = connect_to_loopback(port);
             if (fd >= 0 &&
                 ::send(fd, trickle.data() + sent % trickle.size(), 1, MSG_NOSIGNAL) < 0) {
                 ::close(fd);
