@@ -31,4 +31,14 @@ std::vector<own_file> own_files_in(const std::string& dir);
 /// Removes the file name in dir; false when it was not there or could not be removed.
 bool remove_file(const std::string& dir, std::string_view name);
 
+/// Moves the file from over the file to, both in dir, in one step; false when it can't.
+bool replace_file(const std::string& dir, std::string_view from, std::string_view to);
+
+/// Dates the file name in dir as written now, its bytes untouched; false when it can't.
+bool renew_file(const std::string& dir, std::string_view name);
+
+/// Up to size first bytes of the regular file name in dir (not through a link); empty when
+/// it can't be read.
+std::string file_head(const std::string& dir, std::string_view name, std::size_t size);
+
 }  // namespace platform

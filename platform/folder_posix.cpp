@@ -1,6 +1,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -60,8 +61,43 @@ std::vector<own_file> own_files_in(const std::string& dir) {
     return files;
 }
 
+namespace {
+
+std::string child_of(const std::string& dir, std::string_view name) {
+    return dir + "/" + std::string(name);
+}
+
+}  // namespace
+
 bool remove_file(const std::string& dir, std::string_view name) {
-    return ::unlink((dir + "/" + std::string(name)).c_str()) == 0;
+    return ::unlink(child_of(dir, name).c_str()) == 0;
+}
+
+bool replace_file(const std::string& dir, std::string_view from, std::string_view to) {
+    return ::rename(child_of(dir, from).c_str(), child_of(dir, to).c_str()) == 0;
+}
+
+bool renew_file(const std::string& dir, std::string_view name) {
+    // Not through a link: the name is ours, what it points at may not be.
+    return ::utimensat(AT_FDCWD, child_of(dir, name).c_str(), nullptr, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
+std::string file_head(const std::string& dir, std::string_view name, std::size_t size) {
+    // O_NONBLOCK: a FIFO planted under the name must not stall the reader.
+    unique_fd f(
+        ::open(child_of(dir, name).c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    struct stat st {};
+    if (!f.valid() || ::fstat(f.get(), &st) != 0 || !S_ISREG(st.st_mode)) return {};
+    std::string head(size, '\0');
+    std::size_t got = 0;
+    while (got < size) {
+        const ssize_t n = ::read(f.get(), head.data() + got, size - got);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        got += static_cast<std::size_t>(n);
+    }
+    head.resize(got);
+    return head;
 }
 
 }  // namespace platform

@@ -76,4 +76,37 @@ bool remove_file(const std::string& dir, std::string_view name) {
     return DeleteFileW(child_of(dir, name).c_str()) != 0;
 }
 
+bool replace_file(const std::string& dir, std::string_view from, std::string_view to) {
+    return MoveFileExW(child_of(dir, from).c_str(), child_of(dir, to).c_str(),
+                       MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
+bool renew_file(const std::string& dir, std::string_view name) {
+    unique_handle f(CreateFileW(child_of(dir, name).c_str(), FILE_WRITE_ATTRIBUTES,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!f.valid()) return false;
+    FILETIME now{};
+    GetSystemTimeAsFileTime(&now);
+    return SetFileTime(f.get(), nullptr, nullptr, &now) != 0;
+}
+
+std::string file_head(const std::string& dir, std::string_view name, std::size_t size) {
+    unique_handle f(CreateFileW(child_of(dir, name).c_str(), GENERIC_READ,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!f.valid() || GetFileType(f.get()) != FILE_TYPE_DISK) return {};
+    std::string head(size, '\0');
+    std::size_t got = 0;
+    while (got < size) {
+        DWORD n = 0;
+        if (!ReadFile(f.get(), head.data() + got, static_cast<DWORD>(size - got), &n, nullptr) ||
+            n == 0)
+            break;
+        got += n;
+    }
+    head.resize(got);
+    return head;
+}
+
 }  // namespace platform

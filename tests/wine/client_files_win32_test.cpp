@@ -13,6 +13,7 @@
 #include "platform/file_save.h"
 #include "platform/folder.h"
 #include "platform/text_win32.h"
+#include "tools/zorvexplorer/pages/page_store.h"
 
 namespace {
 
@@ -263,6 +264,28 @@ TEST(folder_win32, makes_folders_new_files_and_lists_and_removes_its_own) {
     EXPECT_TRUE(platform::own_files_in(pages).empty());
     put(pages + "\\blocker", "a file");
     EXPECT_NE(platform::make_folders(pages + "\\blocker\\sub"), "") << "a file is in the way";
+}
+
+TEST(folder_win32, keeps_and_prunes_the_shared_script_under_a_name_that_is_not_ascii) {
+    test_folder dir;
+    const std::string pages = dir / "compare\\d\xe9j\xe0";
+    ASSERT_EQ(platform::make_folders(pages), "");
+    const std::string name = zorv::shared_script_name("script");
+    const std::string script = pages + "\\" + name;
+    for (const char* before : {"", "script", "cut", "script and more"}) {
+        SCOPED_TRACE(before);
+        if (*before) put(script, before);
+        EXPECT_EQ(zorv::keep_shared_script(pages, name, "script"), "");
+        EXPECT_EQ(get(script), "script");
+    }
+    // Kept while a page names it, pruned once none does.
+    ASSERT_EQ(platform::create_new_file(pages + "\\compare-1.html",
+                                        zorv::shared_script_element(name)),
+              "");
+    EXPECT_EQ(zorv::prune_shared_scripts(pages, std::chrono::seconds(0)), 0u);
+    EXPECT_TRUE(platform::remove_file(pages, "compare-1.html"));
+    EXPECT_EQ(zorv::prune_shared_scripts(pages, std::chrono::seconds(0)), 1u);
+    EXPECT_TRUE(platform::own_files_in(pages).empty());
 }
 
 TEST(display_utf8_win32, shows_names_of_the_code_page_in_utf8) {

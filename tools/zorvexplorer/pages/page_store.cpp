@@ -4,12 +4,11 @@
 #include <charconv>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <set>
 #include <vector>
 
 #include "platform/folder.h"
+#include "platform/path_style.h"
 #include "tools/zorvexplorer/diff/sha256.h"
 #include "tools/zorvexplorer/files/file_io.h"
 
@@ -68,8 +67,6 @@ std::size_t prune_pages(const std::string& dir, const page_limits& limits) {
 
 namespace {
 
-namespace fs = std::filesystem;
-
 constexpr std::size_t shared_script_digits = 16;
 constexpr std::string_view temporary_suffix = ".tmp";
 
@@ -89,11 +86,8 @@ bool is_shared_temporary_name(std::string_view name) {
 }
 
 // The shared script that a page's first bytes name; empty when none.
-std::string script_named_in(const fs::path& page) {
-    std::ifstream in(page, std::ios::binary);
-    std::string head(shared_script_reach, '\0');
-    in.read(head.data(), static_cast<std::streamsize>(head.size()));
-    head.resize(static_cast<std::size_t>(in.gcount()));
+std::string script_named_in(const std::string& dir, std::string_view page) {
+    const std::string head = platform::file_head(dir, page, shared_script_reach);
     constexpr std::string_view source = "src=\"";
     const std::size_t at = head.find(std::string(source) + std::string(shared_script_prefix));
     if (at == std::string::npos) return {};
@@ -117,23 +111,23 @@ std::string shared_script_element(std::string_view name) {
 
 std::string keep_shared_script(const std::string& dir, std::string_view name,
                                std::string_view script) {
-    const fs::path path = fs::path(dir) / std::string(name);
-    std::error_code ec;
+    // The platform's folder calls, as for the pages: names in the client's own encoding.
+    const std::string path = platform::join_path(dir, name, platform::native_path_style());
     // A file that holds more than the script is not it: read no further.
-    if (const file_read present = read_input_file(path.string(), script.size());
+    if (const file_read present = read_input_file(path, script.size());
         present.error.empty() && present.data == script) {
         // Renewed, so that no prune takes it from a page about to refer to it.
-        fs::last_write_time(path, fs::file_time_type::clock::now(), ec);
+        platform::renew_file(dir, name);
         return {};
     }
     std::string error;
     const std::string temporary =
         write_unique_file(dir, std::string(name), temporary_suffix, script, error);
     if (temporary.empty()) return error;
-    fs::rename(temporary, path, ec);
-    if (ec) {
-        fs::remove(temporary, ec);
-        return path.string() + ": cannot be replaced";
+    const std::string temporary_name = temporary.substr(temporary.find_last_of("/\\") + 1);
+    if (!platform::replace_file(dir, temporary_name, name)) {
+        platform::remove_file(dir, temporary_name);
+        return path + ": cannot be replaced";
     }
     return {};
 }
@@ -152,8 +146,7 @@ std::size_t prune_shared_scripts(const std::string& dir, std::chrono::seconds fr
     }
     if (scripts.empty() && temporaries.empty()) return 0;
     std::set<std::string> named;
-    for (const platform::own_file& page : pages)
-        named.insert(script_named_in(fs::path(dir) / page.name));
+    for (const platform::own_file& page : pages) named.insert(script_named_in(dir, page.name));
     const auto oldest_kept = std::chrono::system_clock::now() - fresh;
     std::size_t removed = 0;
     for (const platform::own_file& script : scripts) {
