@@ -112,6 +112,8 @@ const MAX_LINE = 10000;
 const STEP = 64, REACH = 4096, WARM_UP = 256;
 // How many lines' colours are remembered: a few screens of every pane.
 const RECENT = 4096;
+// How far an editor's text is parsed ahead while the page is idle.
+const WARM_UP_LINES = 200000;
 const NONE = [];
 
 function copyState(parser, state) {
@@ -135,6 +137,33 @@ export class TextColouring {
     this.state = null;
     // Lines coloured lately: drawn again (scrolled back, a row redrawn) without parsing.
     this.recent = new Map();
+    this.edits = 0;  // counts forget(): a warm-up under way stops at an edit
+  }
+
+  /// Parses ahead while the page is idle, keeping a state every STEP lines up to line
+  /// `until`, so that a jump far down (the next conflict) parses at most STEP lines.
+  warmUp(until) {
+    if (typeof requestIdleCallback !== 'function') return;
+    const edits = this.edits;
+    // On from the last state kept before the first gap (all of them, after an edit).
+    let k = 0;
+    while (k < this.kept.length && this.kept[k]) ++k;
+    let line = k > 0 ? (k - 1) * STEP : 0;
+    let state = k > 0 ? copyState(this.parser, this.kept[k - 1]) : this.fresh();
+    const slice = deadline => {
+      while (deadline.timeRemaining() > 2) {
+        if (this.edits !== edits || line >= until) return;
+        for (const end = line + STEP; line < end; ++line) {
+          // Parsed from the top, so truer than a state a far jump guessed.
+          if (line % STEP === 0) this.kept[line / STEP] = copyState(this.parser, state);
+          const text = this.lineAt(line);
+          if (text === undefined) return;
+          if (!(this.skip && this.skip(text))) colourLine(this.parser, state, text);
+        }
+      }
+      requestIdleCallback(slice);
+    };
+    requestIdleCallback(slice);
   }
 
   fresh() {
@@ -143,6 +172,7 @@ export class TextColouring {
 
   /// Forgets what was known from line `from` on: its text changed.
   forget(from) {
+    ++this.edits;
     this.kept.length = Math.min(this.kept.length, Math.floor(from / STEP) + 1);
     if (this.line > from) this.line = -1;
     for (const i of this.recent.keys()) if (i >= from) this.recent.delete(i);
@@ -231,6 +261,7 @@ function editorColouring({ViewPlugin, Decoration, RangeSetBuilder}, language, sk
     constructor(view) {
       this.doc = view.state.doc;
       this.colours = colouring(language, i => (i < this.doc.lines ? this.doc.line(i + 1).text : undefined), skip);
+      this.colours.warmUp(WARM_UP_LINES);
       this.decorations = this.build(view);
     }
     update(update) {
@@ -239,6 +270,7 @@ function editorColouring({ViewPlugin, Decoration, RangeSetBuilder}, language, sk
         update.changes.iterChangedRanges((fromA, toA, fromB) => { first = Math.min(first, fromB); });
         this.doc = update.state.doc;
         this.colours.forget(this.doc.lineAt(first).number - 1);
+        this.colours.warmUp(WARM_UP_LINES);
       }
       if (update.docChanged || update.viewportChanged) this.decorations = this.build(update.view);
     }
