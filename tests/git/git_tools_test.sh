@@ -14,37 +14,16 @@ set -u
 build=${1:?usage: git_tools_test.sh BUILD_DIR DOCS_GIT_MD}
 doc=${2:?usage: git_tools_test.sh BUILD_DIR DOCS_GIT_MD}
 
-# shellcheck source=../support/checks.sh
-source "$(dirname "$0")/../support/checks.sh"
+# The product installed into this test's own folder, a world of its own (home, temporary and
+# pipe folders, no desktop, short pauses while the service starts), and every program that
+# ran from the product tree ended at the exit.
+# shellcheck source=../vcs/world.sh
+source "$(dirname "$0")/../vcs/world.sh" "$build" git
 
-root=$(mktemp -d "${VARNEX_TEST_ROOT:-/tmp}/varnex-git-XXXXXX")
-product=$root/product
-work_dir=$root/tmp/$(id -un).trelmerge
-cleanup() {
-    # The service and the client it started, by the pid the service recorded and by the
-    # client's place in this test's product tree.
-    local pid
-    pid=$(cat "$work_dir/zorv_service.pid" 2>/dev/null)
-    [[ -n $pid ]] && kill -9 "$pid" 2>/dev/null
-    end_programs_under "$product"
-    if [[ -n ${VARNEX_KEEP_TEST_ROOT:-} ]]; then echo "kept $root"; else rm -rf "$root"; fi
-}
-trap cleanup EXIT
-
-if ! cmake --install "$build" --prefix "$product" >"$root/install.log" 2>&1; then
-    cat "$root/install.log"
-    echo "FAIL the product installs"
-    exit 1
-fi
-
-# A world of its own: temporary and pipe folders, a git without the user's configuration,
-# no desktop, and short pauses between connection attempts while the service starts.
-mkdir -m 700 "$root/tmp" "$root/pipes" "$root/home"
-export TMPDIR=$root/tmp VARNEX_PIPE_DIR=$root/pipes HOME=$root/home VARNEX_CONNECT_PAUSE_MS=20
+# A git without the user's configuration.
 export GIT_CONFIG_NOSYSTEM=1 GIT_AUTHOR_NAME=test GIT_AUTHOR_EMAIL=test@example.invalid
 export GIT_COMMITTER_NAME=test GIT_COMMITTER_EMAIL=test@example.invalid
-unset DISPLAY WAYLAND_DISPLAY ZORV_MERGE_UI GIT_DIR GIT_WORK_TREE
-export PATH=$product/bin:$PATH
+unset GIT_DIR GIT_WORK_TREE
 
 # Every set-up line of the doc, exactly as a user copies it.
 setup=$(awk '/^```sh$/ { inside = 1; next } /^```$/ { inside = 0 }
@@ -109,7 +88,7 @@ check "notes.txt holds git's own conflict again, not the tool's" \
     grep -q '^<<<<<<< HEAD$' notes.txt
 check "no backup files are left behind" \
     [ -z "$(git status --porcelain --untracked-files=all | grep -E '\.orig$|_(BASE|LOCAL|REMOTE)_')" ]
-log=$(cat "$work_dir/zorvexplorer.log" 2>/dev/null)
+log=$(client_log)
 check "the client merged config.cfg cleanly" \
     grep -Eq 'merged into .*config.cfg' <<<"$log"
 check "the client found one conflict in notes.txt" \

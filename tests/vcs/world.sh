@@ -1,4 +1,4 @@
-# Sourced by the Mercurial and Subversion suites: the product installed from a build into
+# Sourced by the git, Mercurial and Subversion suites: the product installed from a build into
 # the suite's own folder, a world of its own (home, temporary and pipe folders, no desktop,
 # short pauses while the service starts), the blocks of a document, and the end of every
 # program that ran from the product tree.
