@@ -44,6 +44,19 @@ class netlink_socket {
     int fd_;
 };
 
+// Sends one whole request to the kernel's socket table.
+bool send_to_kernel(int fd, const void* message, std::size_t size) {
+    sockaddr_nl kernel{};
+    kernel.nl_family = AF_NETLINK;
+    for (;;) {
+        const ssize_t n = ::sendto(fd, message, size, 0, reinterpret_cast<const sockaddr*>(&kernel),
+                                   sizeof kernel);
+        if (n == static_cast<ssize_t>(size)) return true;
+        if (n < 0 && errno == EINTR) continue;
+        return false;
+    }
+}
+
 bool ask_for_listeners(int fd) {
     struct {
         nlmsghdr header;
@@ -55,15 +68,7 @@ bool ask_for_listeners(int fd) {
     message.request.sdiag_family = AF_UNIX;
     message.request.udiag_states = 1u << tcp_listen;
     message.request.udiag_show = UDIAG_SHOW_VFS | UDIAG_SHOW_RQLEN;
-    sockaddr_nl kernel{};
-    kernel.nl_family = AF_NETLINK;
-    for (;;) {
-        const ssize_t n = ::sendto(fd, &message, sizeof message, 0,
-                                   reinterpret_cast<const sockaddr*>(&kernel), sizeof kernel);
-        if (n == static_cast<ssize_t>(sizeof message)) return true;
-        if (n < 0 && errno == EINTR) continue;
-        return false;
-    }
+    return send_to_kernel(fd, &message, sizeof message);
 }
 
 /// The state one table entry gives for file, or not_listening when it is another socket.
@@ -154,14 +159,7 @@ std::optional<unsigned> tcp_socket_owner(std::uint32_t local_addr, std::uint16_t
     message.request.id.idiag_dst[0] = remote_addr;
     message.request.id.idiag_cookie[0] = INET_DIAG_NOCOOKIE;
     message.request.id.idiag_cookie[1] = INET_DIAG_NOCOOKIE;
-    sockaddr_nl kernel{};
-    kernel.nl_family = AF_NETLINK;
-    ssize_t sent;
-    do {
-        sent = ::sendto(nl.get(), &message, sizeof message, 0,
-                        reinterpret_cast<const sockaddr*>(&kernel), sizeof kernel);
-    } while (sent < 0 && errno == EINTR);
-    if (sent != static_cast<ssize_t>(sizeof message)) return std::nullopt;
+    if (!send_to_kernel(nl.get(), &message, sizeof message)) return std::nullopt;
     alignas(nlmsghdr) char buffer[4096];
     ssize_t n;
     do {
