@@ -26,7 +26,7 @@ if [[ ${VARNEX_DEPS_DONE:-} != 1 ]] && ! scripts/deps.sh --test >"$logs/deps.log
     echo "0 passed, 1 failed"
     exit 1
 fi
-export VARNEX_DEPS_DONE=1
+export VARNEX_DEPS_DONE=1  # installed once for every stage, the Windows one included
 
 jobs=$(nproc)
 printf '%-12s %s\n' packages "ready"
@@ -93,8 +93,8 @@ windows() {
         echo "skipped (VARNEX_SKIP_WINDOWS=1)"
         return 77
     fi
-    # The test packages were installed above, once for every stage.
-    VARNEX_DEPS_DONE=1 VARNEX_WIN_BUILD_ROOT=$root .ci/wine.sh
+    # VARNEX_DEPS_DONE, exported above, keeps it from installing the test packages again.
+    VARNEX_WIN_BUILD_ROOT=$root .ci/wine.sh
 }
 
 # ---- the stage runner
